@@ -1,0 +1,6 @@
+# Cross-compiling the 64-bit Windows build with MinGW-w64 (posix thread model:
+# GoogleTest needs std::mutex, which the win32-threads compilers lack).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(TAMSKET_MINGW_TRIPLE x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

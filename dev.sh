@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# One entry point for a fresh Debian 12 machine:
+#   ./dev.sh test   install what is missing, build all three targets, run every test
+#   ./dev.sh run    install what is missing, build, and run tamsket.exe under Wine
+#   ./dev.sh bench  build and run the benchmarks
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(cmake make g++ googletest libbenchmark-dev python3
+          g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 xvfb xauth
+          cups printer-driver-cups-pdf poppler-utils fonts-wine fonts-dejavu-core xclip)
+
+install_missing() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  echo "installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1" -j "$(nproc)"
+}
+
+case "${1:-}" in
+  test)
+    install_missing
+    for preset in native win64 win32; do
+      build "$preset"
+      ctest --preset "$preset" -j "$(nproc)"
+    done
+    ;;
+  run)
+    install_missing
+    build win64
+    exec tools/run-under-wine.sh build/win64 "${@:2}"
+    ;;
+  bench)
+    install_missing
+    build bench
+    build/bench/bench/tamsket_bench
+    ;;
+  *)
+    echo "usage: $0 test | run | bench" >&2
+    exit 2
+    ;;
+esac
