@@ -1,0 +1,68 @@
+#include "platform/clipboard.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+// Clipboard viewers and managers open the clipboard for a moment after every
+// change: a short wait gets past them, a program that keeps it open does not.
+constexpr int kOpenAttempts = 10;
+constexpr DWORD kRetryDelayMs = 50;
+
+bool openClipboard(HWND owner) {
+  for (int attempt = 1;; ++attempt) {
+    if (OpenClipboard(owner)) return true;
+    if (attempt == kOpenAttempts) return false;
+    Sleep(kRetryDelayMs);
+  }
+}
+
+class OpenedClipboard {
+ public:
+  OpenedClipboard() = default;
+  ~OpenedClipboard() { CloseClipboard(); }
+  OpenedClipboard(const OpenedClipboard&) = delete;
+  OpenedClipboard& operator=(const OpenedClipboard&) = delete;
+};
+
+// Global memory that is freed unless the clipboard took it over.
+class UniqueGlobal {
+ public:
+  explicit UniqueGlobal(HGLOBAL memory) : memory_(memory) {}
+  ~UniqueGlobal() {
+    if (memory_) GlobalFree(memory_);
+  }
+  UniqueGlobal(const UniqueGlobal&) = delete;
+  UniqueGlobal& operator=(const UniqueGlobal&) = delete;
+  HGLOBAL get() const { return memory_; }
+  void release() { memory_ = nullptr; }
+
+ private:
+  HGLOBAL memory_;
+};
+
+}  // namespace
+
+ClipboardResult setClipboardText(HWND owner, const std::wstring& text) noexcept {
+  // The copy is made first, so that the clipboard stays open only briefly.
+  const SIZE_T bytes = (text.size() + 1) * sizeof(wchar_t);
+  UniqueGlobal memory(GlobalAlloc(GMEM_MOVEABLE, bytes));
+  if (!memory.get()) return ClipboardResult::failed;
+  void* const locked = GlobalLock(memory.get());
+  if (!locked) return ClipboardResult::failed;
+  std::memcpy(locked, text.c_str(), bytes);
+  GlobalUnlock(memory.get());
+
+  if (!openClipboard(owner)) return ClipboardResult::busy;
+  const OpenedClipboard opened;
+  if (!EmptyClipboard()) return ClipboardResult::failed;
+  if (!SetClipboardData(CF_UNICODETEXT, memory.get())) return ClipboardResult::failed;
+  memory.release();
+  return ClipboardResult::placed;
+}
+
+}  // namespace platform

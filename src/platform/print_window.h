@@ -1,0 +1,18 @@
+#pragma once
+
+struct HWND__;  // HWND
+
+namespace platform {
+
+enum class PrintResult {
+  printed,    // the page went to the default printer's queue
+  noPrinter,  // no default printer is set up
+  failed,     // capturing the window or printing the page failed
+};
+
+// Prints the window's client area, child controls included, as they look now:
+// one page on the default printer, at the size it has on screen, at the top
+// left of the printable area. The document is named "Tamsket".
+PrintResult printWindowImage(HWND__* window);
+
+}  // namespace platform

@@ -1,0 +1,158 @@
+#include "platform/print_window.h"
+
+#include <windows.h>
+#include <winspool.h>
+
+#include <string>
+
+namespace platform {
+
+namespace {
+
+constexpr char kDocumentName[] = "Tamsket";
+
+class WindowDc {
+ public:
+  explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
+  ~WindowDc() {
+    if (dc_) ReleaseDC(window_, dc_);
+  }
+  WindowDc(const WindowDc&) = delete;
+  WindowDc& operator=(const WindowDc&) = delete;
+  HDC get() const { return dc_; }
+
+ private:
+  HWND window_;
+  HDC dc_;
+};
+
+// A DC from CreateDC or CreateCompatibleDC.
+class UniqueDc {
+ public:
+  explicit UniqueDc(HDC dc) : dc_(dc) {}
+  ~UniqueDc() {
+    if (dc_) DeleteDC(dc_);
+  }
+  UniqueDc(const UniqueDc&) = delete;
+  UniqueDc& operator=(const UniqueDc&) = delete;
+  HDC get() const { return dc_; }
+
+ private:
+  HDC dc_;
+};
+
+class UniqueBitmap {
+ public:
+  explicit UniqueBitmap(HBITMAP bitmap) : bitmap_(bitmap) {}
+  ~UniqueBitmap() {
+    if (bitmap_) DeleteObject(bitmap_);
+  }
+  UniqueBitmap(const UniqueBitmap&) = delete;
+  UniqueBitmap& operator=(const UniqueBitmap&) = delete;
+  HBITMAP get() const { return bitmap_; }
+
+ private:
+  HBITMAP bitmap_;
+};
+
+// Keeps an object selected into a DC for one scope.
+class Selection {
+ public:
+  Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+  ~Selection() {
+    if (previous_) SelectObject(dc_, previous_);
+  }
+  Selection(const Selection&) = delete;
+  Selection& operator=(const Selection&) = delete;
+  bool ok() const { return previous_ != nullptr; }
+
+ private:
+  HDC dc_;
+  HGDIOBJ previous_;
+};
+
+// A print job that is cancelled unless it was finished.
+class PrintJob {
+ public:
+  explicit PrintJob(HDC printer) : printer_(printer) {
+    DOCINFOA info{};
+    info.cbSize = sizeof(info);
+    info.lpszDocName = kDocumentName;
+    started_ = StartDocA(printer_, &info) > 0;
+  }
+  ~PrintJob() {
+    if (started_) AbortDoc(printer_);
+  }
+  PrintJob(const PrintJob&) = delete;
+  PrintJob& operator=(const PrintJob&) = delete;
+  bool started() const { return started_; }
+  bool finish() {
+    started_ = false;
+    return EndDoc(printer_) > 0;
+  }
+
+ private:
+  HDC printer_;
+  bool started_ = false;
+};
+
+}  // namespace
+
+PrintResult printWindowImage(HWND window) {
+  DWORD nameSize = 0;
+  if (!GetDefaultPrinterA(nullptr, &nameSize)) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return PrintResult::noPrinter;
+    if (error != ERROR_INSUFFICIENT_BUFFER) return PrintResult::failed;
+  }
+  std::string printerName(nameSize, '\0');
+  if (!GetDefaultPrinterA(printerName.data(), &nameSize)) return PrintResult::failed;
+
+  // The picture is read back from what the window shows rather than redrawn:
+  // PrintWindow under Wine leaves the child controls out.
+  UpdateWindow(window);
+  RECT client{};
+  if (!GetClientRect(window, &client) || client.right <= 0 || client.bottom <= 0) {
+    return PrintResult::failed;
+  }
+  const WindowDc screen(window);
+  if (!screen.get()) return PrintResult::failed;
+  BITMAPINFO picture{};
+  picture.bmiHeader.biSize = sizeof(picture.bmiHeader);
+  picture.bmiHeader.biWidth = client.right;
+  picture.bmiHeader.biHeight = -client.bottom;  // top-down rows
+  picture.bmiHeader.biPlanes = 1;
+  picture.bmiHeader.biBitCount = 32;
+  picture.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  const UniqueBitmap bitmap(
+      CreateDIBSection(screen.get(), &picture, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!bitmap.get()) return PrintResult::failed;
+  {
+    const UniqueDc memory(CreateCompatibleDC(screen.get()));
+    if (!memory.get()) return PrintResult::failed;
+    const Selection selected(memory.get(), bitmap.get());
+    if (!selected.ok() ||
+        !BitBlt(memory.get(), 0, 0, client.right, client.bottom, screen.get(), 0, 0, SRCCOPY)) {
+      return PrintResult::failed;
+    }
+  }
+  GdiFlush();
+  const int screenDpiX = GetDeviceCaps(screen.get(), LOGPIXELSX);
+  const int screenDpiY = GetDeviceCaps(screen.get(), LOGPIXELSY);
+
+  const UniqueDc printer(CreateDCA(nullptr, printerName.c_str(), nullptr, nullptr));
+  if (!printer.get()) return PrintResult::failed;
+  // Same physical size as on screen; the origin is the printable area's corner.
+  const int width = MulDiv(client.right, GetDeviceCaps(printer.get(), LOGPIXELSX), screenDpiX);
+  const int height = MulDiv(client.bottom, GetDeviceCaps(printer.get(), LOGPIXELSY), screenDpiY);
+  PrintJob job(printer.get());
+  if (!job.started() || StartPage(printer.get()) <= 0) return PrintResult::failed;
+  const int lines = StretchDIBits(printer.get(), 0, 0, width, height, 0, 0, client.right,
+                                  client.bottom, bits, &picture, DIB_RGB_COLORS, SRCCOPY);
+  if (lines <= 0) return PrintResult::failed;  // 0, or GDI_ERROR (-1) from some drivers
+  if (EndPage(printer.get()) <= 0) return PrintResult::failed;
+  return job.finish() ? PrintResult::printed : PrintResult::failed;
+}
+
+}  // namespace platform
