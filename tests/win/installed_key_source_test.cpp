@@ -7,34 +7,23 @@
 #include <gtest/gtest.h>
 
 #include "common/product_id_values.h"
+#include "win/win_test_support.h"
 
 namespace {
 
-constexpr char kSetup[] = "SOFTWARE\\Microsoft\\Exchange\\Setup";
-
-void removeSetupKey() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Exchange"); }
-
-void writeProductId(DWORD type, const std::vector<std::uint8_t>& data) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSetup, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                            &key, nullptr),
-            ERROR_SUCCESS);
-  EXPECT_EQ(RegSetValueExA(key, "DigitalProductId", 0, type, data.data(),
-                           static_cast<DWORD>(data.size())),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
-}
+using wintest::removeExchangeKey;
+using wintest::writeProductId;
 
 class InstalledKeySourceOnWindows : public ::testing::Test {
  protected:
-  void SetUp() override { removeSetupKey(); }
-  void TearDown() override { removeSetupKey(); }
+  void SetUp() override { removeExchangeKey(); }
+  void TearDown() override { removeExchangeKey(); }
 };
 
 TEST_F(InstalledKeySourceOnWindows, MissingKeyOrValueGivesNoKey) {
   EXPECT_EQ(getExchangeKey(), "");
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSetup, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, wintest::kSetupKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                             &key, nullptr),
             ERROR_SUCCESS);
   RegCloseKey(key);

@@ -1,0 +1,329 @@
+#include "ui/main_window.h"
+
+#include "keys/installed_key_source.h"
+#include "platform/clipboard.h"
+#include "platform/message_box.h"
+#include "platform/print_window.h"
+#include "platform/shell.h"
+#include "report/key_report.h"
+#include "res/resource.h"
+#include "ui/ansi_text.h"
+
+using layout::ControlId;
+using layout::ControlKind;
+using layout::ControlSpec;
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"TamsketMain";
+constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr int kFirstControlId = 100;  // clear of IDOK and IDCANCEL
+constexpr char kTitle[] = "Tamsket";
+
+std::size_t indexOf(ControlId id) { return static_cast<std::size_t>(id); }
+
+int screenDpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+  ReleaseDC(nullptr, screen);
+  return dpi;
+}
+
+UniqueGdi<HFONT> createFont(const layout::FontSpec& font, bool underline, int dpi) {
+  return UniqueGdi<HFONT>(CreateFontW(layout::fontHeight(font.centipoints, dpi), 0, 0, 0,
+                                      font.bold ? FW_BOLD : FW_NORMAL, FALSE, underline, FALSE,
+                                      ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                      DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                                      layout::kFontFace));
+}
+
+}  // namespace
+
+MainWindow::MainWindow(HINSTANCE instance, int dpi)
+    : instance_(instance),
+      dpi_(dpi),
+      background_(CreateSolidBrush(layout::resolveColour(layout::kBackground))),
+      pointingHand_(LoadCursorW(instance, MAKEINTRESOURCEW(IDC_POINTING_HAND))) {}
+
+MainWindow* MainWindow::create(HINSTANCE instance) {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = windowProc;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_TAMSKET));
+  windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_TAMSKET),
+                                                      IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                      GetSystemMetrics(SM_CYSMICON), 0));
+  windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  windowClass.lpszClassName = kWindowClass;
+  RegisterClassExW(&windowClass);  // fails harmlessly when already registered
+
+  auto* window = new MainWindow(instance, screenDpi());
+  RECT frame{0, 0, layout::toPixels(layout::kClientWidth, window->dpi_),
+             layout::toPixels(layout::kClientHeight, window->dpi_)};
+  AdjustWindowRectEx(&frame, kFrameStyle, FALSE, 0);
+  const int width = frame.right - frame.left;
+  const int height = frame.bottom - frame.top;
+  RECT work{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  const int x = work.left + (work.right - work.left - width) / 2;
+  const int y = work.top + (work.bottom - work.top - height) / 2;
+  // The window deletes itself when destroyed (WM_NCDESTROY), also when
+  // creation fails after WM_NCCREATE.
+  if (!CreateWindowExW(0, kWindowClass, L"", kFrameStyle, x, y, width, height, nullptr, nullptr,
+                       instance, window)) {
+    return nullptr;
+  }
+  return window;
+}
+
+MainWindow* MainWindow::fromHandle(HWND window) {
+  return reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+void MainWindow::show(int showCommand) {
+  ShowWindow(frmMain_, showCommand);
+  UpdateWindow(frmMain_);
+  SetFocus(control(ControlId::txtKey));
+}
+
+HWND MainWindow::control(ControlId id) const { return children_[indexOf(id)]; }
+
+std::string MainWindow::getExchangeVersion() const { return ::getExchangeVersion(); }
+std::string MainWindow::getExchangeKey() const { return ::getExchangeKey(); }
+
+LRESULT CALLBACK MainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* self = static_cast<MainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    self->frmMain_ = window;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  MainWindow* self = fromHandle(window);
+  if (!self) return DefWindowProcW(window, message, wParam, lParam);
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    delete self;
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+  return self->handleMessage(message, wParam, lParam);
+}
+
+LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  const POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+  switch (message) {
+    case WM_CREATE: createControls(); Form_Load(); return 0;
+    case WM_ERASEBKGND: eraseBackground(reinterpret_cast<HDC>(wParam)); return 1;
+    case WM_PRINTCLIENT: eraseBackground(reinterpret_cast<HDC>(wParam));
+                         paintLabels(reinterpret_cast<HDC>(wParam)); return 0;
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      paintLabels(BeginPaint(frmMain_, &paint));
+      EndPaint(frmMain_, &paint);
+      return 0;
+    }
+    case WM_COMMAND: onCommand(LOWORD(wParam), HIWORD(wParam)); return 0;
+    case WM_MOUSEMOVE: onMouseMove(point); return 0;
+    case WM_LBUTTONDOWN: onButtonDown(point); return 0;
+    case WM_LBUTTONUP: onButtonUp(point); return 0;
+    case WM_SETCURSOR:
+      if (reinterpret_cast<HWND>(wParam) == frmMain_ && LOWORD(lParam) == HTCLIENT && onSetCursor()) {
+        return TRUE;
+      }
+      break;
+    case WM_ACTIVATE: onActivate(LOWORD(wParam) != WA_INACTIVE); return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+  }
+  return DefWindowProcW(frmMain_, message, wParam, lParam);
+}
+
+void MainWindow::createControls() {
+  for (std::size_t i = 0; i < kControlCount; ++i) {
+    const ControlSpec& spec = layout::kControls[i];
+    if (spec.font.centipoints > 0) fonts_[i] = createFont(spec.font, spec.font.underline, dpi_);
+  }
+  const ControlSpec& link = layout::specOf(ControlId::lblURL);
+  linkFontPlain_ = createFont(link.font, false, dpi_);
+  linkUnderlined_ = link.font.underline;
+
+  // Windowed controls are created in tab order: the dialog manager tabs
+  // through child windows in creation order.
+  for (int tab = 0;; ++tab) {
+    const ControlSpec* next = nullptr;
+    for (const auto& spec : layout::kControls) {
+      if (spec.kind != ControlKind::label && spec.tabIndex >= tab &&
+          (!next || spec.tabIndex < next->tabIndex)) {
+        next = &spec;
+      }
+    }
+    if (!next) break;
+    tab = next->tabIndex;
+    const bool textBox = next->kind == ControlKind::textBox;
+    const RECT r = rectOf(*next);
+    const std::size_t index = indexOf(next->id);
+    HWND child = CreateWindowExW(
+        textBox ? WS_EX_CLIENTEDGE : 0, textBox ? L"EDIT" : L"BUTTON", next->text,
+        WS_CHILD | WS_VISIBLE | WS_TABSTOP | (textBox ? ES_LEFT | ES_AUTOHSCROLL : BS_PUSHBUTTON),
+        r.left, r.top, r.right - r.left, r.bottom - r.top, frmMain_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + index)), instance_, nullptr);
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_[index].get()), FALSE);
+    children_[index] = child;
+  }
+}
+
+void MainWindow::Form_Load() {
+  SetWindowTextW(control(ControlId::txtVer), widenAnsi(getExchangeVersion()).c_str());
+  SetWindowTextW(control(ControlId::txtKey), widenAnsi(getExchangeKey()).c_str());
+}
+
+void MainWindow::Form_MouseMove() { setLinkUnderline(false); }
+
+void MainWindow::lblURL_MouseMove() { setLinkUnderline(true); }
+
+void MainWindow::cmdCopy_Click() {
+  HWND txtVer = control(ControlId::txtVer);
+  if (IsWindowVisible(txtVer)) SetFocus(txtVer);
+  const HWND txtKey = control(ControlId::txtKey);
+  std::wstring key(static_cast<std::size_t>(GetWindowTextLengthW(txtKey)) + 1, L'\0');
+  key.resize(static_cast<std::size_t>(GetWindowTextW(txtKey, key.data(), static_cast<int>(key.size()))));
+  switch (platform::setClipboardText(frmMain_, key)) {
+    case platform::ClipboardResult::placed: break;
+    case platform::ClipboardResult::busy:
+      tellUser("The key could not be copied: another program is using the clipboard. "
+               "Please try again in a moment.");
+      break;
+    case platform::ClipboardResult::failed: tellUser("The key could not be copied to the clipboard."); break;
+  }
+}
+
+void MainWindow::cmdSave_Click() {
+  SetFocus(control(ControlId::txtVer));
+  saveKeyReport(frmMain_);
+}
+
+void MainWindow::cmdPrint_Click() {
+  SetFocus(control(ControlId::txtVer));
+  if (platform::messageBoxA(frmMain_, "Are you sure you want to print this form?", kTitle, MB_YESNO) !=
+      IDYES) {
+    return;
+  }
+  // The question's box has just covered part of the window.
+  UpdateWindow(frmMain_);
+  switch (platform::printWindowImage(frmMain_)) {
+    case platform::PrintResult::printed: break;
+    case platform::PrintResult::noPrinter:
+      tellUser("There is no printer to print to. Set up a default printer and try again.");
+      break;
+    case platform::PrintResult::failed: tellUser("The window could not be printed."); break;
+  }
+}
+
+// Opened in the user's browser, shown normally.
+void MainWindow::lblURL_Click() {
+  platform::shellExecuteA(nullptr, nullptr, narrowToAnsi(layout::kMakerSite).c_str(), nullptr,
+                          nullptr, SW_SHOWNORMAL);
+}
+
+void MainWindow::tellUser(const char* text) {
+  platform::messageBoxA(frmMain_, text, kTitle, MB_OK | MB_ICONWARNING);
+}
+
+void MainWindow::onCommand(int id, int notification) {
+  if (notification != BN_CLICKED) return;
+  const auto index = static_cast<std::size_t>(id - kFirstControlId);
+  if (index >= kControlCount) return;
+  switch (layout::kControls[index].id) {
+    case ControlId::cmdCopy: cmdCopy_Click(); break;
+    case ControlId::cmdSave: cmdSave_Click(); break;
+    case ControlId::cmdPrint: cmdPrint_Click(); break;
+    default: break;
+  }
+}
+
+void MainWindow::onMouseMove(POINT point) {
+  const ControlSpec* label = labelAt(point);
+  if (!label) {
+    Form_MouseMove();
+  } else if (label->id == ControlId::lblURL) {
+    lblURL_MouseMove();
+  }
+}
+
+// A label is clicked when the button goes down and comes up over it.
+void MainWindow::onButtonDown(POINT point) {
+  pressedLabel_ = labelAt(point);
+  if (pressedLabel_) SetCapture(frmMain_);
+}
+
+void MainWindow::onButtonUp(POINT point) {
+  const ControlSpec* pressed = std::exchange(pressedLabel_, nullptr);
+  if (GetCapture() == frmMain_) ReleaseCapture();
+  if (pressed && pressed == labelAt(point) && pressed->id == ControlId::lblURL) lblURL_Click();
+}
+
+bool MainWindow::onSetCursor() {
+  POINT point{};
+  GetCursorPos(&point);
+  ScreenToClient(frmMain_, &point);
+  const ControlSpec* label = labelAt(point);
+  SetCursor(label && label->pointingHand ? pointingHand_ : LoadCursorA(nullptr, IDC_ARROW));
+  return true;
+}
+
+// Like a dialog, the window gives the focus back to the control that had it.
+void MainWindow::onActivate(bool active) {
+  if (!active) {
+    HWND focus = GetFocus();
+    if (focus && IsChild(frmMain_, focus)) focusBeforeDeactivation_ = focus;
+  } else if (focusBeforeDeactivation_ && IsWindow(focusBeforeDeactivation_)) {
+    SetFocus(focusBeforeDeactivation_);
+  }
+}
+
+void MainWindow::eraseBackground(HDC dc) {
+  RECT client;
+  GetClientRect(frmMain_, &client);
+  FillRect(dc, &client, background_.get());
+}
+
+// Back to front, so that labels nearer the front are drawn over the others.
+void MainWindow::paintLabels(HDC dc) {
+  const int saved = SaveDC(dc);
+  SetBkMode(dc, TRANSPARENT);
+  for (std::size_t i = kControlCount; i-- > 0;) {
+    const ControlSpec& spec = layout::kControls[i];
+    if (spec.kind != ControlKind::label) continue;
+    RECT r = rectOf(spec);
+    if (spec.colours.opaque) {
+      UniqueGdi<HBRUSH> brush(CreateSolidBrush(layout::resolveColour(spec.colours.back)));
+      FillRect(dc, &r, brush.get());
+    }
+    if (!spec.text || !*spec.text) continue;
+    HFONT font = fontFor(spec);
+    if (font) SelectObject(dc, font);
+    SetTextColor(dc, layout::resolveColour(spec.colours.text));
+    DrawTextW(dc, spec.text, -1, &r, DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
+  }
+  RestoreDC(dc, saved);
+}
+
+void MainWindow::setLinkUnderline(bool underlined) {
+  if (underlined == linkUnderlined_) return;
+  linkUnderlined_ = underlined;
+  const RECT r = rectOf(layout::specOf(ControlId::lblURL));
+  InvalidateRect(frmMain_, &r, TRUE);
+}
+
+// Front to back: the first label under the point is the one it is over.
+const ControlSpec* MainWindow::labelAt(POINT point) const {
+  for (const auto& spec : layout::kControls) {
+    if (spec.kind != ControlKind::label) continue;
+    const RECT r = rectOf(spec);
+    if (PtInRect(&r, point)) return &spec;
+  }
+  return nullptr;
+}
+
+HFONT MainWindow::fontFor(const ControlSpec& spec) const {
+  if (spec.id == ControlId::lblURL && !linkUnderlined_) return linkFontPlain_.get();
+  return fonts_[indexOf(spec.id)].get();
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <string>
+
+#include "ui/layout.h"
+#include "ui/unique_gdi.h"
+
+// frmMain: the program's one window. Its text boxes and buttons are child
+// windows; its labels are windowless, painted and hit-tested by the window
+// itself from the layout table.
+class MainWindow {
+ public:
+  // Creates the window and runs its load step; it is not shown yet.
+  static MainWindow* create(HINSTANCE instance);
+  static MainWindow* fromHandle(HWND window);
+
+  // Shows the window for the first time, with the focus in the key box.
+  void show(int showCommand);
+
+  HWND handle() const { return frmMain_; }
+  HWND control(layout::ControlId id) const;
+  int dpi() const { return dpi_; }
+  bool linkUnderlined() const { return linkUnderlined_; }
+  HCURSOR pointingHand() const { return pointingHand_; }
+
+  std::string getExchangeVersion() const;
+  std::string getExchangeKey() const;
+
+ private:
+  static constexpr std::size_t kControlCount = std::size(layout::kControls);
+
+  MainWindow(HINSTANCE instance, int dpi);
+  static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+  void createControls();
+  void Form_Load();
+  void cmdCopy_Click();
+  void cmdSave_Click();
+  void cmdPrint_Click();
+  void Form_MouseMove();
+  void lblURL_MouseMove();
+  void lblURL_Click();
+  void tellUser(const char* text);
+  void onCommand(int id, int notification);
+  void onMouseMove(POINT point);
+  void onButtonDown(POINT point);
+  void onButtonUp(POINT point);
+  bool onSetCursor();
+  void onActivate(bool active);
+  void eraseBackground(HDC dc);
+  void paintLabels(HDC dc);
+  void setLinkUnderline(bool underlined);
+  const layout::ControlSpec* labelAt(POINT point) const;
+  HFONT fontFor(const layout::ControlSpec& spec) const;
+  RECT rectOf(const layout::ControlSpec& spec) const { return layout::toPixels(spec, dpi_); }
+
+  HINSTANCE instance_;
+  int dpi_;
+  HWND frmMain_ = nullptr;
+  std::array<HWND, kControlCount> children_{};
+  std::array<UniqueGdi<HFONT>, kControlCount> fonts_{};
+  UniqueGdi<HFONT> linkFontPlain_;
+  UniqueGdi<HBRUSH> background_;
+  HCURSOR pointingHand_ = nullptr;
+  bool linkUnderlined_ = false;
+  const layout::ControlSpec* pressedLabel_ = nullptr;
+  HWND focusBeforeDeactivation_ = nullptr;
+};

@@ -1,0 +1,7 @@
+#include <windows.h>
+
+#include "ui/module1.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+  return Module1::main(instance, showCommand);
+}
