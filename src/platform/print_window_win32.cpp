@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/system_function.h"
+
 namespace platform {
 
 namespace {
@@ -99,14 +101,17 @@ class PrintJob {
 }  // namespace
 
 PrintResult printWindowImage(HWND window) {
+  const auto getDefaultPrinter =
+      systemFunction<decltype(&GetDefaultPrinterA)>(L"winspool.drv", "GetDefaultPrinterA");
+  if (!getDefaultPrinter) return PrintResult::failed;
   DWORD nameSize = 0;
-  if (!GetDefaultPrinterA(nullptr, &nameSize)) {
+  if (!getDefaultPrinter(nullptr, &nameSize)) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND) return PrintResult::noPrinter;
     if (error != ERROR_INSUFFICIENT_BUFFER) return PrintResult::failed;
   }
   std::string printerName(nameSize, '\0');
-  if (!GetDefaultPrinterA(printerName.data(), &nameSize)) return PrintResult::failed;
+  if (!getDefaultPrinter(printerName.data(), &nameSize)) return PrintResult::failed;
 
   // The picture is read back from what the window shows rather than redrawn:
   // PrintWindow under Wine leaves the child controls out.

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "platform/system_function.h"
+
 namespace platform {
 
 namespace {
@@ -41,7 +43,10 @@ int getSaveFileNameA(SaveFileRequest& request) {
   record.lpfnHook = reinterpret_cast<LPOFNHOOKPROC>(request.hook);
   record.lpTemplateName = request.templateName;
 
-  const BOOL confirmed = GetSaveFileNameA(&record);
+  const auto getSaveFileName =
+      systemFunction<decltype(&GetSaveFileNameA)>(L"comdlg32.dll", "GetSaveFileNameA");
+  if (!getSaveFileName) return 0;
+  const BOOL confirmed = getSaveFileName(&record);
   // The file buffers were filled in place; the rest of what the dialog
   // reports goes back field by field.
   request.filterIndex = record.nFilterIndex;
@@ -51,6 +56,10 @@ int getSaveFileNameA(SaveFileRequest& request) {
   return confirmed;
 }
 
-unsigned long commDlgExtendedError() { return CommDlgExtendedError(); }
+unsigned long commDlgExtendedError() {
+  const auto extendedError =
+      systemFunction<decltype(&CommDlgExtendedError)>(L"comdlg32.dll", "CommDlgExtendedError");
+  return extendedError ? extendedError() : 0;
+}
 
 }  // namespace platform
