@@ -45,6 +45,23 @@ case "${1:-}" in
     install_missing
     build bench
     build/bench/bench/tamsket_bench
+    build win64
+    build win32
+    echo "== executable sizes"
+    for exe in build/win32/src/tamsket.exe build/win64/src/tamsket.exe; do
+      echo "$(stat -c %s "$exe") bytes ($(( ($(stat -c %s "$exe") + 1023) / 1024 )) KiB)  $exe"
+    done
+    echo "== start-up under Wine (warm wineserver)"
+    state=$PWD/build/bench/wine
+    cmake/wine-env.sh up "$state"
+    trap 'cmake/wine-env.sh down "$state"' EXIT
+    export WINEPREFIX=$state/prefix-96 DISPLAY=$(cat "$state/display") WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
+    /usr/lib/wine/wine64 reg add 'HKLM\SOFTWARE\Microsoft\Exchange\Setup' /v DigitalProductId \
+      /t REG_BINARY /d "$(python3 tools/sample_product_id.py)" /f >/dev/null 2>&1
+    /usr/lib/wine/wine64 build/win64/bench/startup_bench.exe \
+      "Z:${PWD//\//\\}\\build\\win64\\src\\tamsket.exe" \
+      "Z:${PWD//\//\\}\\build\\win64\\bench\\minimal_window.exe" 15
     ;;
   *)
     echo "usage: $0 test | run | bench" >&2

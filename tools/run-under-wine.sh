@@ -13,15 +13,7 @@ wine=/usr/lib/wine/wine64
 export WINEPREFIX=$prefix WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 setup='HKLM\SOFTWARE\Microsoft\Exchange\Setup'
-# 164 bytes laid out as Exchange writes them: size, version, product id text,
-# then the packed key at offset 52. Invented for this purpose.
-sample=$(python3 -c '
-import struct
-value = bytearray(164)
-struct.pack_into("<II", value, 0, 164, 3)
-value[8:32] = b"12345-678-9012345-67890\0"
-value[52:67] = bytes.fromhex("5e2a91c3077bd4108ee63b52a9f106")
-print(value.hex())')
+sample=$(python3 "$(dirname "$0")/sample_product_id.py")
 
 if [ -z "${DISPLAY:-}" ]; then
   echo "No DISPLAY: run this from a desktop session (or under xvfb-run)." >&2
