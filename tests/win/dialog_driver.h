@@ -46,6 +46,9 @@ struct SeenDialog {
   bool isFileDialog = false;
   std::string title;
   std::string text;                    // a message box's text
+  std::vector<int> buttons;            // a message box's buttons, by id, ascending
+  int defaultButton = 0;               // the id of a message box's default button, 0 if none
+  bool hasIcon = false;                // a message box shows an icon beside its text
   std::vector<std::string> fileTypes;  // a file dialog's file-type entries
   HWND owner = nullptr;
   bool ownerEnabled = false;  // a modal dialog disables its owner while it is open
@@ -112,6 +115,59 @@ class DialogDriver {
       items.push_back(item);
     }
     return items;
+  }
+
+  // The ids of the visible push buttons in a dialog, ascending.
+  static std::vector<int> buttonsOf(HWND dialog) {
+    std::vector<int> ids;
+    EnumChildWindows(
+        dialog,
+        [](HWND child, LPARAM param) -> BOOL {
+          char className[16] = {};
+          GetClassNameA(child, className, sizeof className);
+          if (lstrcmpiA(className, "Button") == 0 && IsWindowVisible(child)) {
+            reinterpret_cast<std::vector<int>*>(param)->push_back(GetDlgCtrlID(child));
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&ids));
+    std::sort(ids.begin(), ids.end());
+    return ids;
+  }
+
+  static bool showsIcon(HWND dialog) {
+    bool found = false;
+    EnumChildWindows(
+        dialog,
+        [](HWND child, LPARAM param) -> BOOL {
+          char className[16] = {};
+          GetClassNameA(child, className, sizeof className);
+          const LONG style = GetWindowLongA(child, GWL_STYLE);
+          DWORD_PTR icon = 0;
+          if (lstrcmpiA(className, "Static") == 0 && IsWindowVisible(child) &&
+              (style & SS_TYPEMASK) == SS_ICON &&
+              SendMessageTimeoutA(child, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 5000, &icon) &&
+              icon) {
+            *reinterpret_cast<bool*>(param) = true;
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+  }
+
+  // The button that Enter presses: the one drawn as the default. (DM_GETDEFID
+  // is no help: Wine's message box answers IDOK whatever its buttons.)
+  static int defaultButtonOf(HWND dialog, const std::vector<int>& buttons) {
+    for (const int id : buttons) {
+      DWORD_PTR code = 0;
+      if (SendMessageTimeoutA(GetDlgItem(dialog, id), WM_GETDLGCODE, 0, 0, SMTO_ABORTIFHUNG, 5000,
+                              &code) &&
+          (code & DLGC_DEFPUSHBUTTON)) {
+        return id;
+      }
+    }
+    return 0;
   }
 
   HWND findDialog() const {
@@ -189,6 +245,9 @@ class DialogDriver {
         seen.fileTypes = comboItems(GetDlgItem(dialog, kFileTypeBox));
       } else {
         seen.text = textOf(GetDlgItem(dialog, kMessageText));
+        seen.buttons = buttonsOf(dialog);
+        seen.defaultButton = defaultButtonOf(dialog, seen.buttons);
+        seen.hasIcon = showsIcon(dialog);
       }
       seen_.push_back(seen);
       answer(dialog, seen);

@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# tamsket.exe as a user runs it: started on its own, made to copy with the
+# keyboard (the key box has the focus; Tab moves to Copy, space presses it),
+# its key read from the X11 clipboard while it is still open, then closed
+# with Alt+F4, after which it must exit with 0.
+#   copy_blackbox.sh WINE_RUN STATE_DIR TAMSKET_EXE
+# Everything started here runs with its descriptors away from ctest's pipes,
+# under a time limit, and is stopped on the way out.
+set -euo pipefail
+wine_run=$1
+state=$2
+exe=$3
+
+exchange='HKLM\SOFTWARE\Microsoft\Exchange'
+# The packed key sits at offset 52 of the value; what comes before it does
+# not take part in the key.
+value=$(printf '00%.0s' $(seq 52))3a910ce75518d26b04af7329be4002
+expected=M3R7T-JV33T-PWDB4-F9XM2-RYBVD
+
+DISPLAY=$(cat "$state/display")
+export DISPLAY
+log=$(mktemp)
+tamsket=
+clipboard_owner=
+
+cleanup() {
+  local pid
+  for pid in $tamsket $clipboard_owner; do
+    if kill -0 "$pid" 2>/dev/null; then
+      kill "$pid" 2>/dev/null || true
+      wait "$pid" 2>/dev/null || true
+    fi
+  done
+  "$wine_run" reg delete "$exchange" /f </dev/null >/dev/null 2>&1 || true
+  rm -f "$log"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*"
+  if [ -s "$log" ]; then
+    echo "--- tamsket.exe wrote:"
+    cat "$log"
+  fi
+  exit 1
+}
+
+# poll TENTHS COMMAND...: runs COMMAND every tenth of a second until it
+# succeeds, at most TENTHS times.
+poll() {
+  local tries=$1
+  shift
+  for _ in $(seq "$tries"); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+clipboard() { timeout 2 xclip -o -selection clipboard 2>/dev/null </dev/null; }
+clipboard_is() { [ "$(clipboard)" = "$1" ]; }
+main_window() { timeout 2 xdotool search --onlyvisible --pid "$tamsket" 2>/dev/null | head -n 1; }
+has_window() { [ -n "$(main_window)" ]; }
+tamsket_ended() { ! kill -0 "$tamsket" 2>/dev/null; }
+
+"$wine_run" reg add "$exchange\\Setup" /v DigitalProductId /t REG_BINARY /d "$value" /f \
+  </dev/null >/dev/null 2>&1 || fail "could not write the key into the registry"
+
+# Something else on the clipboard first, so that a Copy that does nothing shows.
+# xclip keeps serving it until another program takes the clipboard over.
+printf 'left by another program' | timeout 60 xclip -quiet -selection clipboard -i >/dev/null 2>&1 &
+clipboard_owner=$!
+poll 50 clipboard_is 'left by another program' || fail "could not put a text on the clipboard"
+
+"$wine_run" "$exe" </dev/null >"$log" 2>&1 &
+tamsket=$!
+poll 150 has_window || fail "no window from tamsket.exe within 15 s"
+window=$(main_window)
+# Without a window manager nothing moves the keyboard focus on its own.
+timeout 5 xdotool windowfocus --sync "$window" >/dev/null 2>&1 || fail "could not focus the window"
+
+timeout 5 xdotool key --delay 50 Tab space >/dev/null 2>&1 || fail "xdotool could not type"
+poll 100 clipboard_is "$expected" || fail "the clipboard holds '$(clipboard)', not $expected"
+tamsket_ended && fail "tamsket.exe ended before it was closed"
+
+timeout 5 xdotool key alt+F4 >/dev/null 2>&1 || fail "xdotool could not type"
+poll 150 tamsket_ended || fail "tamsket.exe still runs 15 s after Alt+F4"
+status=0
+wait "$tamsket" || status=$?
+[ "$status" -eq 0 ] || fail "tamsket.exe exited with $status"
+echo "copied $expected from the window to the X11 clipboard; exit code 0 after Alt+F4"
