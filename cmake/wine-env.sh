@@ -2,12 +2,13 @@
 # Brings up (or down) what the Windows tests run in: an Xvfb display, Wine
 # prefixes at 96 and 120 dpi with persistent, warmed wineservers, a CUPS PDF
 # queue as the default printer and a recording stand-in for the browser.
-#   wine-env.sh up|down STATE_DIR
+#   wine-env.sh up|down STATE_DIR [DESKTOP_KEEPER_EXE]
 # Everything started here has its descriptors closed: ctest reads test output
 # through pipes, and a background process holding them open stalls it.
 set -euo pipefail
 action=$1
 state=$(realpath -m "$2")
+keeper=${3:-}
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 mkdir -p "$state"
@@ -62,6 +63,11 @@ start_server() {
   # Already running for this prefix is fine: -p then exits non-zero.
   WINEPREFIX=$prefix setsid "$wineserver" -p </dev/null >/dev/null 2>&1 || true
   WINEPREFIX=$prefix DISPLAY=$(cat "$state/display") "$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
+  # The desktop process then stays up for the whole run (see desktop_keeper.cpp).
+  if [ -n "$keeper" ]; then
+    WINEPREFIX=$prefix DISPLAY=$(cat "$state/display") setsid "$wine" "$keeper" \
+      </dev/null >/dev/null 2>&1 &
+  fi
 }
 
 # Printing goes through a real CUPS queue whose backend writes each job as a
