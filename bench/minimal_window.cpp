@@ -22,8 +22,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   RegisterClassW(&windowClass);
   HWND window = CreateWindowExW(0, L"MinimalWindow", L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                 CW_USEDEFAULT, 408, 186, nullptr, nullptr, instance, nullptr);
-  CreateWindowExW(0, L"EDIT", L"BBBBB-BBBBB-BBBBB-BBBBB-BBBBB", WS_CHILD | WS_VISIBLE, 10, 10,
-                  250, 25, window, nullptr, instance, nullptr);
+  CreateWindowExW(0, L"EDIT", L"BBBBB-BBBBB-BBBBB-BBBBB-BBBBB", WS_CHILD | WS_VISIBLE, 10, 10, 250,
+                  25, window, nullptr, instance, nullptr);
   ShowWindow(window, showCommand);
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);

@@ -97,8 +97,9 @@ int main(int argc, char** argv) {
     minimal.push_back(b);
   }
   const double t = median(tamsket), m = median(minimal);
-  std::printf("start-up to key shown, median of %d runs: tamsket %.1f ms, minimal window %.1f ms, "
-              "ratio %.2f\n",
-              runs, t * 1000, m * 1000, t / m);
+  std::printf(
+      "start-up to key shown, median of %d runs: tamsket %.1f ms, minimal window %.1f ms, "
+      "ratio %.2f\n",
+      runs, t * 1000, m * 1000, t / m);
   return 0;
 }

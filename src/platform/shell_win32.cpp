@@ -9,7 +9,8 @@ namespace platform {
 
 HINSTANCE shellExecuteA(HWND owner, const char* verb, const char* file, const char* parameters,
                         const char* directory, int showCommand) {
-  const auto shellExecute = systemFunction<decltype(&ShellExecuteA)>(L"shell32.dll", "ShellExecuteA");
+  const auto shellExecute =
+      systemFunction<decltype(&ShellExecuteA)>(L"shell32.dll", "ShellExecuteA");
   if (!shellExecute) return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(SE_ERR_DLLNOTFOUND));
   return shellExecute(owner, verb, file, parameters, directory, showCommand);
 }

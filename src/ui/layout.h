@@ -9,8 +9,19 @@
 // where a set top bit names a system colour by index.
 namespace layout {
 
-enum class ControlId { txtKey, txtVer, cmdPrint, cmdSave, cmdCopy, lblURL, lblKey, lblVer,
-                       lblTitle, Label2, Label1 };
+enum class ControlId {
+  txtKey,
+  txtVer,
+  cmdPrint,
+  cmdSave,
+  cmdCopy,
+  lblURL,
+  lblKey,
+  lblVer,
+  lblTitle,
+  Label2,
+  Label1
+};
 enum class ControlKind { textBox, pushButton, label };
 
 // Size in hundredths of a point; 0 means the control has no font of its own.
@@ -46,6 +57,7 @@ struct ControlSpec {
 };
 
 // Front to back: each control is drawn beneath the ones before it.
+// clang-format off
 inline constexpr ControlSpec kControls[] = {
     {ControlId::txtKey, ControlKind::textBox, L"", 2160, 1920, 3735, 375, {825, false, false}, {}, 0, false},
     {ControlId::txtVer, ControlKind::textBox, L"Microsoft Exchange", 2160, 1200, 3735, 375, {825, false, false}, {}, 8, false},
@@ -59,6 +71,7 @@ inline constexpr ControlSpec kControls[] = {
     {ControlId::Label2, ControlKind::label, L"", -480, -120, 7935, 735, {1575, false, false}, {kButtonText, 0, false}, 4, false},
     {ControlId::Label1, ControlKind::label, L"", 0, 0, 6135, 735, {0, false, false}, {kButtonText, kHighlight, true}, 10, false},
 };
+// clang-format on
 
 inline constexpr int kClientWidth = 6120;
 inline constexpr int kClientHeight = 2795;

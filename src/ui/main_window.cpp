@@ -30,11 +30,10 @@ int screenDpi() {
 }
 
 UniqueGdi<HFONT> createFont(const layout::FontSpec& font, bool underline, int dpi) {
-  return UniqueGdi<HFONT>(CreateFontW(layout::fontHeight(font.centipoints, dpi), 0, 0, 0,
-                                      font.bold ? FW_BOLD : FW_NORMAL, FALSE, underline, FALSE,
-                                      ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                      DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                                      layout::kFontFace));
+  return UniqueGdi<HFONT>(CreateFontW(
+      layout::fontHeight(font.centipoints, dpi), 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE,
+      underline, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+      DEFAULT_PITCH | FF_DONTCARE, layout::kFontFace));
 }
 
 }  // namespace
@@ -111,10 +110,9 @@ LRESULT CALLBACK MainWindow::windowProc(HWND window, UINT message, WPARAM wParam
 LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   const POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
   switch (message) {
-    case WM_CREATE: createControls(); Form_Load(); return 0;
+    case WM_CREATE: onCreate(); return 0;
     case WM_ERASEBKGND: eraseBackground(reinterpret_cast<HDC>(wParam)); return 1;
-    case WM_PRINTCLIENT: eraseBackground(reinterpret_cast<HDC>(wParam));
-                         paintLabels(reinterpret_cast<HDC>(wParam)); return 0;
+    case WM_PRINTCLIENT: printClient(reinterpret_cast<HDC>(wParam)); return 0;
     case WM_PAINT: {
       PAINTSTRUCT paint;
       paintLabels(BeginPaint(frmMain_, &paint));
@@ -126,7 +124,8 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_LBUTTONDOWN: onButtonDown(point); return 0;
     case WM_LBUTTONUP: onButtonUp(point); return 0;
     case WM_SETCURSOR:
-      if (reinterpret_cast<HWND>(wParam) == frmMain_ && LOWORD(lParam) == HTCLIENT && onSetCursor()) {
+      if (reinterpret_cast<HWND>(wParam) == frmMain_ && LOWORD(lParam) == HTCLIENT &&
+          onSetCursor()) {
         return TRUE;
       }
       break;
@@ -134,6 +133,17 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DESTROY: PostQuitMessage(0); return 0;
   }
   return DefWindowProcW(frmMain_, message, wParam, lParam);
+}
+
+void MainWindow::onCreate() {
+  createControls();
+  Form_Load();
+}
+
+// Drawing into a DC handed in, as when a themed button paints its corners.
+void MainWindow::printClient(HDC dc) {
+  eraseBackground(dc);
+  paintLabels(dc);
 }
 
 void MainWindow::createControls() {
@@ -184,14 +194,18 @@ void MainWindow::cmdCopy_Click() {
   if (IsWindowVisible(txtVer)) SetFocus(txtVer);
   const HWND txtKey = control(ControlId::txtKey);
   std::wstring key(static_cast<std::size_t>(GetWindowTextLengthW(txtKey)) + 1, L'\0');
-  key.resize(static_cast<std::size_t>(GetWindowTextW(txtKey, key.data(), static_cast<int>(key.size()))));
+  key.resize(
+      static_cast<std::size_t>(GetWindowTextW(txtKey, key.data(), static_cast<int>(key.size()))));
   switch (platform::setClipboardText(frmMain_, key)) {
     case platform::ClipboardResult::placed: break;
     case platform::ClipboardResult::busy:
-      tellUser("The key could not be copied: another program is using the clipboard. "
-               "Please try again in a moment.");
+      tellUser(
+          "The key could not be copied: another program is using the clipboard. "
+          "Please try again in a moment.");
       break;
-    case platform::ClipboardResult::failed: tellUser("The key could not be copied to the clipboard."); break;
+    case platform::ClipboardResult::failed:
+      tellUser("The key could not be copied to the clipboard.");
+      break;
   }
 }
 
@@ -202,8 +216,8 @@ void MainWindow::cmdSave_Click() {
 
 void MainWindow::cmdPrint_Click() {
   SetFocus(control(ControlId::txtVer));
-  if (platform::messageBoxA(frmMain_, "Are you sure you want to print this form?", kTitle, MB_YESNO) !=
-      IDYES) {
+  if (platform::messageBoxA(frmMain_, "Are you sure you want to print this form?", kTitle,
+                            MB_YESNO) != IDYES) {
     return;
   }
   // The question's box has just covered part of the window.

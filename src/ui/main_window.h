@@ -36,6 +36,8 @@ class MainWindow {
   static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
+  void onCreate();
+  void printClient(HDC dc);
   void createControls();
   void Form_Load();
   void cmdCopy_Click();

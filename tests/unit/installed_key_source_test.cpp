@@ -14,7 +14,9 @@ constexpr char kSetup[] = "SOFTWARE\\Microsoft\\Exchange\\Setup";
 class InstalledKeySource : public ::testing::Test {
  protected:
   void SetUp() override { standin::clearRegistry(); }
-  void TearDown() override { EXPECT_EQ(standin::openRegistryHandles(), 0) << "a key was left open"; }
+  void TearDown() override {
+    EXPECT_EQ(standin::openRegistryHandles(), 0) << "a key was left open";
+  }
 };
 
 TEST_F(InstalledKeySource, MissingKeyOrValueGivesNoKey) {
@@ -24,7 +26,8 @@ TEST_F(InstalledKeySource, MissingKeyOrValueGivesNoKey) {
   EXPECT_EQ(getExchangeKey(), "") << "the value one key up is not the one";
   standin::createRegistryKey(hkeyLocalMachine(), kSetup);
   EXPECT_EQ(getExchangeKey(), "") << "key present, value missing";
-  standin::setRegistryValue(hkeyLocalMachine(), kSetup, "ProductId", kRegBinary, patternedValue(164));
+  standin::setRegistryValue(hkeyLocalMachine(), kSetup, "ProductId", kRegBinary,
+                            patternedValue(164));
   EXPECT_EQ(getExchangeKey(), "") << "another value of the key";
   standin::setRegistryValue(hkeyCurrentUser(), kSetup, "DigitalProductId", kRegBinary,
                             patternedValue(164));

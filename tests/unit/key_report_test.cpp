@@ -129,20 +129,13 @@ enum class Fault { kNone, kCreateTemp, kOpen, kWriteHalfway, kClose, kReplace, k
 
 const char* describe(Fault fault) {
   switch (fault) {
-    case Fault::kNone:
-      return "no fault";
-    case Fault::kCreateTemp:
-      return "temporary file cannot be created";
-    case Fault::kOpen:
-      return "temporary file cannot be opened";
-    case Fault::kWriteHalfway:
-      return "write stops half-way";
-    case Fault::kClose:
-      return "close fails";
-    case Fault::kReplace:
-      return "replace fails";
-    case Fault::kThrowOnWrite:
-      return "write throws";
+    case Fault::kNone: return "no fault";
+    case Fault::kCreateTemp: return "temporary file cannot be created";
+    case Fault::kOpen: return "temporary file cannot be opened";
+    case Fault::kWriteHalfway: return "write stops half-way";
+    case Fault::kClose: return "close fails";
+    case Fault::kReplace: return "replace fails";
+    case Fault::kThrowOnWrite: return "write throws";
   }
   return "?";
 }

@@ -41,10 +41,11 @@ const KnownKey kKnownKeys[] = {
     {"24^5 crosses a group", windowOf(7962624), "BBBBB-BBBBB-BBBBB-BBBBC-BBBBB"},
     {"24^25 wraps to zero", k24Pow25, "BBBBB-BBBBB-BBBBB-BBBBB-BBBBB"},
     {"24^25 - 1 is all nines", minusOne(k24Pow25), "99999-99999-99999-99999-99999"},
-    {"bytes 1 to 15", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15},
+    {"bytes 1 to 15",
+     {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15},
      "QWXBG-9RBY2-MCG7P-KT6GW-XP4VP"},
-    {"all bits set", {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                      0xFF, 0xFF},
+    {"all bits set",
+     {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
      "TW7HQ-JY9P9-CFDMG-RH9H7-9BKDX"},
 };
 

@@ -23,8 +23,8 @@ class InstalledKeySourceOnWindows : public ::testing::Test {
 TEST_F(InstalledKeySourceOnWindows, MissingKeyOrValueGivesNoKey) {
   EXPECT_EQ(getExchangeKey(), "");
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, wintest::kSetupKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                            &key, nullptr),
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, wintest::kSetupKey, 0, nullptr, 0, KEY_SET_VALUE,
+                            nullptr, &key, nullptr),
             ERROR_SUCCESS);
   RegCloseKey(key);
   EXPECT_EQ(getExchangeKey(), "") << "key present, value missing";

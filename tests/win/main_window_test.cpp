@@ -33,6 +33,7 @@ struct Expected {
   DWORD style;  // beyond WS_CHILD | WS_VISIBLE | WS_TABSTOP
 };
 
+// clang-format off
 constexpr Expected kWindowed[] = {
     {ControlId::txtKey, L"Edit", nullptr, {144, 128, 393, 153}, {180, 160, 491, 191}, -11, -14, 400, ES_AUTOHSCROLL},
     {ControlId::txtVer, L"Edit", L"Microsoft Exchange", {144, 80, 393, 105}, {180, 100, 491, 131}, -11, -14, 400, ES_AUTOHSCROLL},
@@ -40,6 +41,7 @@ constexpr Expected kWindowed[] = {
     {ControlId::cmdSave, L"Button", L"Save", {16, 104, 121, 121}, {20, 130, 151, 151}, -11, -14, 700, BS_PUSHBUTTON},
     {ControlId::cmdCopy, L"Button", L"Copy", {16, 80, 121, 97}, {20, 100, 151, 121}, -11, -14, 700, BS_PUSHBUTTON},
 };
+// clang-format on
 
 // Points of interest in twips, converted here the way a person would with a ruler.
 POINT twips(int x, int y, int dpi) { return {MulDiv(x, dpi, 1440), MulDiv(y, dpi, 1440)}; }
@@ -151,8 +153,8 @@ TEST_F(MainWindowTest, ControlsAreLaidOutWithTheirClassesTextsAndFonts) {
 
 TEST_F(MainWindowTest, KeyBoxHasTheFocusAndTabCyclesInOrder) {
   EXPECT_EQ(GetFocus(), control(ControlId::txtKey));
-  const ControlId cycle[] = {ControlId::txtKey, ControlId::cmdCopy, ControlId::cmdSave,
-                             ControlId::cmdPrint, ControlId::txtVer, ControlId::txtKey};
+  const ControlId cycle[] = {ControlId::txtKey,   ControlId::cmdCopy, ControlId::cmdSave,
+                             ControlId::cmdPrint, ControlId::txtVer,  ControlId::txtKey};
   for (std::size_t i = 0; i + 1 < std::size(cycle); ++i) {
     EXPECT_EQ(GetNextDlgTabItem(window, control(cycle[i]), FALSE), control(cycle[i + 1])) << i;
     EXPECT_EQ(GetNextDlgTabItem(window, control(cycle[i + 1]), TRUE), control(cycle[i])) << i;
@@ -225,8 +227,11 @@ TEST_F(MainWindowTest, PointingHandOverTheLinkOnlyAndUnderlineFollowsTheMouse) {
       {"grey background", twips(1000, 2600, dpi), false, false},
       {"product caption", twips(2300, 1050, dpi), false, false},
       {"link again", twips(4000, 500, dpi), true, true},
-      {"link's last pixel", {MulDiv(3960, dpi, 1440) + MulDiv(1935, dpi, 1440) - 1,
-                             MulDiv(480, dpi, 1440) + MulDiv(255, dpi, 1440) - 1}, true, true},
+      {"link's last pixel",
+       {MulDiv(3960, dpi, 1440) + MulDiv(1935, dpi, 1440) - 1,
+        MulDiv(480, dpi, 1440) + MulDiv(255, dpi, 1440) - 1},
+       true,
+       true},
       {"grey just below the band", twips(100, 760, dpi), false, false},
   };
   for (const auto& step : steps) {
