@@ -21,10 +21,10 @@ const ControlSpec& specOf(ControlId id) { return kControls[static_cast<std::size
 
 int toPixels(int twips, int dpi) { return MulDiv(twips, dpi, 1440); }
 
-RECT toPixels(const ControlSpec& spec, int dpi) {
-  const int left = toPixels(spec.left, dpi);
-  const int top = toPixels(spec.top, dpi);
-  return {left, top, left + toPixels(spec.width, dpi), top + toPixels(spec.height, dpi)};
+RECT toPixels(const ControlSpec& row, int dpi) {
+  const int left = toPixels(row.left, dpi);
+  const int top = toPixels(row.top, dpi);
+  return {left, top, left + toPixels(row.width, dpi), top + toPixels(row.height, dpi)};
 }
 
 int fontHeight(int centipoints, int dpi) { return -MulDiv(centipoints, dpi, 7200); }

@@ -81,7 +81,7 @@ inline constexpr wchar_t kFontFace[] = L"Verdana";
 const ControlSpec& specOf(ControlId id);
 // Twips to pixels at the given dots per inch (15 twips a pixel at 96).
 int toPixels(int twips, int dpi);
-RECT toPixels(const ControlSpec& spec, int dpi);
+RECT toPixels(const ControlSpec& row, int dpi);
 // Font height in logical units for a size in hundredths of a point.
 int fontHeight(int centipoints, int dpi);
 COLORREF resolveColour(std::uint32_t colour);

@@ -148,8 +148,8 @@ void MainWindow::printClient(HDC dc) {
 
 void MainWindow::createControls() {
   for (std::size_t i = 0; i < kControlCount; ++i) {
-    const ControlSpec& spec = layout::kControls[i];
-    if (spec.font.centipoints > 0) fonts_[i] = createFont(spec.font, spec.font.underline, dpi_);
+    const ControlSpec& row = layout::kControls[i];
+    if (row.font.centipoints > 0) fonts_[i] = createFont(row.font, row.font.underline, dpi_);
   }
   const ControlSpec& link = layout::specOf(ControlId::lblURL);
   linkFontPlain_ = createFont(link.font, false, dpi_);
@@ -159,10 +159,10 @@ void MainWindow::createControls() {
   // through child windows in creation order.
   for (int tab = 0;; ++tab) {
     const ControlSpec* next = nullptr;
-    for (const auto& spec : layout::kControls) {
-      if (spec.kind != ControlKind::label && spec.tabIndex >= tab &&
-          (!next || spec.tabIndex < next->tabIndex)) {
-        next = &spec;
+    for (const auto& row : layout::kControls) {
+      if (row.kind != ControlKind::label && row.tabIndex >= tab &&
+          (!next || row.tabIndex < next->tabIndex)) {
+        next = &row;
       }
     }
     if (!next) break;
@@ -304,18 +304,18 @@ void MainWindow::paintLabels(HDC dc) {
   const int saved = SaveDC(dc);
   SetBkMode(dc, TRANSPARENT);
   for (std::size_t i = kControlCount; i-- > 0;) {
-    const ControlSpec& spec = layout::kControls[i];
-    if (spec.kind != ControlKind::label) continue;
-    RECT r = rectOf(spec);
-    if (spec.colours.opaque) {
-      UniqueGdi<HBRUSH> brush(CreateSolidBrush(layout::resolveColour(spec.colours.back)));
+    const ControlSpec& row = layout::kControls[i];
+    if (row.kind != ControlKind::label) continue;
+    RECT r = rectOf(row);
+    if (row.colours.opaque) {
+      UniqueGdi<HBRUSH> brush(CreateSolidBrush(layout::resolveColour(row.colours.back)));
       FillRect(dc, &r, brush.get());
     }
-    if (!spec.text || !*spec.text) continue;
-    HFONT font = fontFor(spec);
+    if (!row.text || !*row.text) continue;
+    HFONT font = fontFor(row);
     if (font) SelectObject(dc, font);
-    SetTextColor(dc, layout::resolveColour(spec.colours.text));
-    DrawTextW(dc, spec.text, -1, &r, DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
+    SetTextColor(dc, layout::resolveColour(row.colours.text));
+    DrawTextW(dc, row.text, -1, &r, DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
   }
   RestoreDC(dc, saved);
 }
@@ -329,15 +329,15 @@ void MainWindow::setLinkUnderline(bool underlined) {
 
 // Front to back: the first label under the point is the one it is over.
 const ControlSpec* MainWindow::labelAt(POINT point) const {
-  for (const auto& spec : layout::kControls) {
-    if (spec.kind != ControlKind::label) continue;
-    const RECT r = rectOf(spec);
-    if (PtInRect(&r, point)) return &spec;
+  for (const auto& row : layout::kControls) {
+    if (row.kind != ControlKind::label) continue;
+    const RECT r = rectOf(row);
+    if (PtInRect(&r, point)) return &row;
   }
   return nullptr;
 }
 
-HFONT MainWindow::fontFor(const ControlSpec& spec) const {
-  if (spec.id == ControlId::lblURL && !linkUnderlined_) return linkFontPlain_.get();
-  return fonts_[indexOf(spec.id)].get();
+HFONT MainWindow::fontFor(const ControlSpec& row) const {
+  if (row.id == ControlId::lblURL && !linkUnderlined_) return linkFontPlain_.get();
+  return fonts_[indexOf(row.id)].get();
 }

@@ -57,8 +57,8 @@ class MainWindow {
   void paintLabels(HDC dc);
   void setLinkUnderline(bool underlined);
   const layout::ControlSpec* labelAt(POINT point) const;
-  HFONT fontFor(const layout::ControlSpec& spec) const;
-  RECT rectOf(const layout::ControlSpec& spec) const { return layout::toPixels(spec, dpi_); }
+  HFONT fontFor(const layout::ControlSpec& row) const;
+  RECT rectOf(const layout::ControlSpec& row) const { return layout::toPixels(row, dpi_); }
 
   HINSTANCE instance_;
   int dpi_;
