@@ -6,6 +6,7 @@
 
 #include "keys/product_key_decoder.h"
 #include "platform/registry.h"
+#include "platform/unique_handle.h"
 
 namespace {
 
@@ -21,20 +22,7 @@ constexpr std::size_t kBufferSize = kQueryCapacity + 1;
 constexpr std::size_t kKeyWindowOffset = 52;
 
 // Closes the opened key however the lookup ends.
-class UniqueKey {
- public:
-  UniqueKey() = default;
-  ~UniqueKey() {
-    if (key_) platform::regCloseKey(key_);
-  }
-  UniqueKey(const UniqueKey&) = delete;
-  UniqueKey& operator=(const UniqueKey&) = delete;
-  platform::RegKey* receive() { return &key_; }
-  platform::RegKey get() const { return key_; }
-
- private:
-  platform::RegKey key_ = nullptr;
-};
+using UniqueKey = platform::UniqueHandle<platform::RegKey, platform::regCloseKey>;
 
 }  // namespace
 

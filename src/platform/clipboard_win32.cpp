@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "platform/unique_handle.h"
+
 namespace platform {
 
 namespace {
@@ -30,20 +32,7 @@ class OpenedClipboard {
 };
 
 // Global memory that is freed unless the clipboard took it over.
-class UniqueGlobal {
- public:
-  explicit UniqueGlobal(HGLOBAL memory) : memory_(memory) {}
-  ~UniqueGlobal() {
-    if (memory_) GlobalFree(memory_);
-  }
-  UniqueGlobal(const UniqueGlobal&) = delete;
-  UniqueGlobal& operator=(const UniqueGlobal&) = delete;
-  HGLOBAL get() const { return memory_; }
-  void release() { memory_ = nullptr; }
-
- private:
-  HGLOBAL memory_;
-};
+using UniqueGlobal = UniqueHandle<HGLOBAL, GlobalFree>;
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/system_function.h"
+#include "platform/unique_gdi.h"
 
 namespace platform {
 
@@ -26,35 +27,6 @@ class WindowDc {
  private:
   HWND window_;
   HDC dc_;
-};
-
-// A DC from CreateDC or CreateCompatibleDC.
-class UniqueDc {
- public:
-  explicit UniqueDc(HDC dc) : dc_(dc) {}
-  ~UniqueDc() {
-    if (dc_) DeleteDC(dc_);
-  }
-  UniqueDc(const UniqueDc&) = delete;
-  UniqueDc& operator=(const UniqueDc&) = delete;
-  HDC get() const { return dc_; }
-
- private:
-  HDC dc_;
-};
-
-class UniqueBitmap {
- public:
-  explicit UniqueBitmap(HBITMAP bitmap) : bitmap_(bitmap) {}
-  ~UniqueBitmap() {
-    if (bitmap_) DeleteObject(bitmap_);
-  }
-  UniqueBitmap(const UniqueBitmap&) = delete;
-  UniqueBitmap& operator=(const UniqueBitmap&) = delete;
-  HBITMAP get() const { return bitmap_; }
-
- private:
-  HBITMAP bitmap_;
 };
 
 // Keeps an object selected into a DC for one scope.
@@ -130,7 +102,7 @@ PrintResult printWindowImage(HWND window) {
   picture.bmiHeader.biBitCount = 32;
   picture.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  const UniqueBitmap bitmap(
+  const UniqueGdi<HBITMAP> bitmap(
       CreateDIBSection(screen.get(), &picture, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (!bitmap.get()) return PrintResult::failed;
   {

@@ -29,8 +29,8 @@ int screenDpi() {
   return dpi;
 }
 
-UniqueGdi<HFONT> createFont(const layout::FontSpec& font, bool underline, int dpi) {
-  return UniqueGdi<HFONT>(CreateFontW(
+platform::UniqueGdi<HFONT> createFont(const layout::FontSpec& font, bool underline, int dpi) {
+  return platform::UniqueGdi<HFONT>(CreateFontW(
       layout::fontHeight(font.centipoints, dpi), 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE,
       underline, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
       DEFAULT_PITCH | FF_DONTCARE, layout::kFontFace));
@@ -308,7 +308,7 @@ void MainWindow::paintLabels(HDC dc) {
     if (row.kind != ControlKind::label) continue;
     RECT r = rectOf(row);
     if (row.colours.opaque) {
-      UniqueGdi<HBRUSH> brush(CreateSolidBrush(layout::resolveColour(row.colours.back)));
+      platform::UniqueGdi<HBRUSH> brush(CreateSolidBrush(layout::resolveColour(row.colours.back)));
       FillRect(dc, &r, brush.get());
     }
     if (!row.text || !*row.text) continue;

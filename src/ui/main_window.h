@@ -6,7 +6,7 @@
 #include <string>
 
 #include "ui/layout.h"
-#include "ui/unique_gdi.h"
+#include "platform/unique_gdi.h"
 
 // frmMain: the program's one window. Its text boxes and buttons are child
 // windows; its labels are windowless, painted and hit-tested by the window
@@ -64,9 +64,9 @@ class MainWindow {
   int dpi_;
   HWND frmMain_ = nullptr;
   std::array<HWND, kControlCount> children_{};
-  std::array<UniqueGdi<HFONT>, kControlCount> fonts_{};
-  UniqueGdi<HFONT> linkFontPlain_;
-  UniqueGdi<HBRUSH> background_;
+  std::array<platform::UniqueGdi<HFONT>, kControlCount> fonts_{};
+  platform::UniqueGdi<HFONT> linkFontPlain_;
+  platform::UniqueGdi<HBRUSH> background_;
   HCURSOR pointingHand_ = nullptr;
   bool linkUnderlined_ = false;
   const layout::ControlSpec* pressedLabel_ = nullptr;
