@@ -3,21 +3,19 @@
 
     check_pe.py EXE --arch x86|amd64
 
-- every imported DLL must ship with Windows: a MinGW runtime DLL (libstdc++-6, libgcc_s_*,
-  libwinpthread-1) means the exe was not linked -static and will not start on a machine
-  without MinGW;
-- the RT_MANIFEST resource must name the exe's own architecture, both for the program and for
-  its Common-Controls 6 dependency (Windows refuses to start the exe otherwise), and ask for
-  asInvoker;
-- RT_VERSION must carry the expected file and product version;
-- the icon group must have 32x32 and 16x16 images, and the pointer must be there.
-
+- every imported DLL ships with Windows: a MinGW runtime DLL (libstdc++-6, libgcc_s_*,
+  libwinpthread-1) means the exe was not linked -static and will not start without MinGW;
+- the manifest (RT_MANIFEST 1) names the exe's own architecture for the program and for its
+  Common-Controls 6 dependency (else Windows refuses to start it), and asks for asInvoker;
+- RT_VERSION carries file and product version 1.1.0.5; the icon group has 32x32 and 16x16
+  images; the pointer is there.
 The PE file is parsed here directly, so the check does not depend on which binutils are around.
 Exit status: 0 all good, 1 a check failed, 2 the file could not be read as a PE image.
 """
 
 import argparse
 import fnmatch
+import itertools
 import struct
 import sys
 import xml.etree.ElementTree as ET
@@ -25,14 +23,16 @@ import xml.etree.ElementTree as ET
 RT_CURSOR, RT_ICON, RT_VERSION = 1, 3, 16
 RT_GROUP_CURSOR, RT_GROUP_ICON, RT_MANIFEST = 12, 14, 24
 
-MACHINES = {"x86": (0x014C, 0x10B, "PE32"), "amd64": (0x8664, 0x20B, "PE32+")}
+# Machine, optional header magic, image kind, and the manifest's processorArchitecture: Windows
+# matches that case-insensitively, but the build writes it exactly so, and so it is expected.
+ARCHES = {"x86": (0x014C, 0x10B, "PE32", "X86"), "amd64": (0x8664, 0x20B, "PE32+", "amd64")}
+VERSION = "1.1.0.5"
 
 # DLLs present on every supported Windows; compared case-insensitively.
-SYSTEM_DLLS = [
-    "kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "comdlg32.dll", "shell32.dll",
-    "shlwapi.dll", "advapi32.dll", "msvcrt.dll", "ucrtbase.dll", "winspool.drv", "ole32.dll",
-    "oleaut32.dll", "version.dll", "uxtheme.dll", "api-ms-win-crt-*.dll",
-]
+SYSTEM_DLLS = ["kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "comdlg32.dll",
+               "shell32.dll", "shlwapi.dll", "advapi32.dll", "msvcrt.dll", "ucrtbase.dll",
+               "winspool.drv", "ole32.dll", "oleaut32.dll", "version.dll", "uxtheme.dll",
+               "api-ms-win-crt-*.dll"]
 # Named in the failure message because they are the usual way this check fails.
 MINGW_RUNTIME = ["libstdc++-6.dll", "libgcc_s_*.dll", "libwinpthread-1.dll"]
 
@@ -40,318 +40,257 @@ COMMON_CONTROLS = "Microsoft.Windows.Common-Controls"
 COMMON_CONTROLS_TOKEN = "6595b64144ccf1df"
 
 
-class BadImage(Exception):
-    pass
-
-
 class PeImage:
     def __init__(self, data):
         self.data = data
         if data[:2] != b"MZ":
-            raise BadImage("no MZ header")
-        pe = self.u32(0x3C)
+            raise ValueError("no MZ header")
+        (pe,) = self.read("<I", 0x3C)
         if data[pe:pe + 4] != b"PE\0\0":
-            raise BadImage("no PE signature")
-        self.machine, nsections, _, _, _, opt_size, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
-        opt = pe + 24
-        self.magic = self.u16(opt)
-        if self.magic == 0x10B:
-            count_at, dirs_at = opt + 92, opt + 96
-        elif self.magic == 0x20B:
-            count_at, dirs_at = opt + 108, opt + 112
-        else:
-            raise BadImage(f"unknown optional header magic 0x{self.magic:x}")
-        ndirs = self.u32(count_at)
-        self.dirs = [struct.unpack_from("<II", data, dirs_at + 8 * i) for i in range(min(ndirs, 16))]
-        self.sections = []
-        table = opt + opt_size
-        for i in range(nsections):
-            vsize, va, raw_size, raw_ptr = struct.unpack_from("<IIII", data, table + 40 * i + 8)
-            self.sections.append((va, max(vsize, raw_size), raw_ptr, raw_size))
+            raise ValueError("no PE signature")
+        # The file header, then the optional header's magic.
+        self.machine, nsections, _, _, _, opt_size, _, self.magic = self.read("<HHIIIHHH", pe + 4)
+        if self.magic not in (0x10B, 0x20B):
+            raise ValueError(f"unknown optional header magic 0x{self.magic:x}")
+        dirs_at = pe + 24 + (96 if self.magic == 0x10B else 112)
+        ndirs = min(self.read("<I", dirs_at - 4)[0], 16)
+        self.dirs = [self.read("<II", dirs_at + 8 * i) for i in range(ndirs)] + [(0, 0)] * 16
+        # (virtual size, address, raw size, raw offset) of each section
+        self.sections = [self.read("<IIII", pe + 24 + opt_size + 40 * i + 8)
+                         for i in range(nsections)]
 
-    def u16(self, off):
-        return struct.unpack_from("<H", self.data, off)[0]
-
-    def u32(self, off):
-        return struct.unpack_from("<I", self.data, off)[0]
+    def read(self, fmt, off):
+        return struct.unpack_from(fmt, self.data, off)
 
     def offset(self, rva):
-        for va, size, raw_ptr, raw_size in self.sections:
-            if va <= rva < va + size:
+        for vsize, va, raw_size, raw_ptr in self.sections:
+            if va <= rva < va + max(vsize, raw_size):
                 if rva - va >= raw_size:
-                    raise BadImage(f"RVA 0x{rva:x} lies in uninitialised data")
+                    raise ValueError(f"RVA 0x{rva:x} lies in uninitialised data")
                 return raw_ptr + rva - va
-        raise BadImage(f"RVA 0x{rva:x} is outside every section")
+        raise ValueError(f"RVA 0x{rva:x} is outside every section")
 
     def cstring(self, rva):
         off = self.offset(rva)
-        end = self.data.index(b"\0", off)
-        return self.data[off:end].decode("ascii", "replace")
+        return self.data[off:self.data.index(b"\0", off)].decode("ascii", "replace")
 
-    def directory(self, index):
-        return self.dirs[index] if index < len(self.dirs) else (0, 0)
+    def records(self, rva, fmt, limit=None):
+        """The fmt records of the table at rva up to an all-zero one; none for rva 0."""
+        if not rva:
+            return
+        off, size = self.offset(rva), struct.calcsize(fmt)
+        for i in itertools.count() if limit is None else range(limit):
+            record = self.read(fmt, off + i * size)
+            if not any(record):
+                return
+            yield record
 
     def imports(self):
         """[(dll, [function names])] from the import table and the delay-load table."""
-        result = []
-        thunk_size, ordinal_bit = (8, 1 << 63) if self.magic == 0x20B else (4, 1 << 31)
-        fmt = "<Q" if thunk_size == 8 else "<I"
+        thunk, ordinal_bit = ("<Q", 1 << 63) if self.magic == 0x20B else ("<I", 1 << 31)
 
-        def functions(thunk_rva):
-            names = []
-            if not thunk_rva:
-                return names
-            off = self.offset(thunk_rva)
-            while True:
-                (entry,) = struct.unpack_from(fmt, self.data, off)
-                if not entry:
-                    return names
-                if entry & ordinal_bit:
-                    names.append(f"#{entry & 0xFFFF}")
-                else:
-                    names.append(self.cstring((entry & 0x7FFFFFFF) + 2))  # skip the hint
-                off += thunk_size
+        def functions(rva):
+            # A name entry points at a 2-byte hint followed by the name.
+            return [f"#{e & 0xFFFF}" if e & ordinal_bit else self.cstring((e & 0x7FFFFFFF) + 2)
+                    for (e,) in self.records(rva, thunk)]
 
-        rva, _ = self.directory(1)
-        if rva:
-            off = self.offset(rva)
-            while True:
-                lookup, _, _, name, first = struct.unpack_from("<IIIII", self.data, off)
-                if not (lookup or name or first):
-                    break
-                result.append((self.cstring(name), functions(lookup or first)))
-                off += 20
-        rva, size = self.directory(13)
-        if rva:
-            off = self.offset(rva)
-            # Bounded by the directory size too: GNU dlltool writes no empty descriptor after the last.
-            for _ in range(max(size, 32) // 32):
-                fields = struct.unpack_from("<8I", self.data, off)
-                if not any(fields):
-                    break
-                if not fields[0] & 1:
-                    raise BadImage("old-style delay-import descriptor (addresses instead of RVAs)")
-                result.append((self.cstring(fields[1]) + " (delay-loaded)", functions(fields[4])))
-                off += 32
+        result = [(self.cstring(name), functions(lookup or first))
+                  for lookup, _, _, name, first in self.records(self.dirs[1][0], "<5I")]
+        rva, size = self.dirs[13]
+        # Bounded by the directory size too: GNU dlltool writes no empty descriptor after the last.
+        for attributes, name, _, _, names, _, _, _ in self.records(rva, "<8I", max(size, 32) // 32):
+            if not attributes & 1:
+                raise ValueError("old-style delay-import descriptor (addresses instead of RVAs)")
+            result.append((self.cstring(name) + " (delay-loaded)", functions(names)))
         return result
 
     def resources(self):
         """{type: {name: bytes}}; only the first language of each resource is kept."""
-        rva, _ = self.directory(2)
+        rva, _ = self.dirs[2]
         if not rva:
             return {}
         base = self.offset(rva)
 
-        def entries(dir_off):
-            named, ids = struct.unpack_from("<HH", self.data, base + dir_off + 12)
+        def entries(directory, subdirectories_only=True):
+            """(id or name, target) of a directory's entries; a subdirectory has the top bit."""
+            at = base + (directory & 0x7FFFFFFF)
+            named, ids = self.read("<HH", at + 12)
             for i in range(named + ids):
-                ident, target = struct.unpack_from("<II", self.data, base + dir_off + 16 + 8 * i)
+                ident, target = self.read("<II", at + 16 + 8 * i)
                 if ident & 0x80000000:
                     s = base + (ident & 0x7FFFFFFF)
-                    n = self.u16(s)
-                    ident = self.data[s + 2:s + 2 + 2 * n].decode("utf-16-le")
-                yield ident, target
+                    ident = self.data[s + 2:s + 2 + 2 * self.read("<H", s)[0]].decode("utf-16-le")
+                if target & 0x80000000 or not subdirectories_only:
+                    yield ident, target
 
         found = {}
-        for rtype, t_off in entries(0):
-            if not t_off & 0x80000000:
-                continue
-            for name, n_off in entries(t_off & 0x7FFFFFFF):
-                if not n_off & 0x80000000:
-                    continue
-                for _, leaf in entries(n_off & 0x7FFFFFFF):
-                    data_rva, size = struct.unpack_from("<II", self.data, base + leaf)
+        for rtype, names in entries(0):
+            for name, languages in entries(names):
+                for _, leaf in itertools.islice(entries(languages, False), 1):
+                    data_rva, size = self.read("<II", base + leaf)
                     off = self.offset(data_rva)
                     found.setdefault(rtype, {})[name] = self.data[off:off + size]
-                    break
         return found
 
 
-def is_system_dll(name, extra):
-    low = name.lower()
-    return any(fnmatch.fnmatchcase(low, pattern.lower()) for pattern in SYSTEM_DLLS + extra)
-
-
-def local(tag):
-    return tag.rsplit("}", 1)[-1]
+def matches(name, patterns):
+    return any(fnmatch.fnmatchcase(name.lower(), p.lower()) for p in patterns)
 
 
 def check_manifest(xml_bytes, arch, problems):
-    text = xml_bytes.decode("utf-16") if xml_bytes[:2] in (b"\xff\xfe", b"\xfe\xff") else \
-        xml_bytes.decode("utf-8-sig")
+    utf16 = xml_bytes[:2] in (b"\xff\xfe", b"\xfe\xff")
     try:
-        root = ET.fromstring(text)
+        root = ET.fromstring(xml_bytes.decode("utf-16" if utf16 else "utf-8-sig"))
     except ET.ParseError as e:
         problems.append(f"manifest is not well-formed XML: {e}")
         return
-    # Windows matches these case-insensitively, but the build writes them exactly; expect that.
-    want = {"x86": "X86", "amd64": "amd64"}[arch]
-    own = [e for e in root if local(e.tag) == "assemblyIdentity"]
-    if not own:
-        problems.append("manifest has no assemblyIdentity for the program")
-    for e in own:
-        got = e.get("processorArchitecture")
-        if got != want:
-            problems.append(f"manifest identity processorArchitecture={got!r}, expected {want!r}")
-    deps = [e for e in root.iter() if local(e.tag) == "assemblyIdentity"
-            and e.get("name") == COMMON_CONTROLS]
-    if not deps:
-        problems.append(f"manifest has no dependency on {COMMON_CONTROLS}")
-    for e in deps:
-        for attr, expected in (("processorArchitecture", want), ("version", "6.0.0.0"),
-                               ("publicKeyToken", COMMON_CONTROLS_TOKEN), ("type", "win32")):
-            if e.get(attr) != expected:
-                problems.append(f"{COMMON_CONTROLS} dependency {attr}={e.get(attr)!r}, "
-                                f"expected {expected!r}")
-    levels = [e.get("level") for e in root.iter() if local(e.tag) == "requestedExecutionLevel"]
+    want = ARCHES[arch][3]
+
+    def elements(tag, among):
+        return [e for e in among if e.tag.rsplit("}", 1)[-1] == tag]
+
+    own, everywhere = elements("assemblyIdentity", root), elements("assemblyIdentity", root.iter())
+    deps = [e for e in everywhere if e.get("name") == COMMON_CONTROLS]
+    for found, missing, label, expected in (
+            (own, "assemblyIdentity for the program", "manifest identity",
+             {"processorArchitecture": want}),
+            (deps, f"dependency on {COMMON_CONTROLS}", f"{COMMON_CONTROLS} dependency",
+             {"processorArchitecture": want, "version": "6.0.0.0",
+              "publicKeyToken": COMMON_CONTROLS_TOKEN, "type": "win32"})):
+        if not found:
+            problems.append(f"manifest has no {missing}")
+        for e, (attr, value) in itertools.product(found, expected.items()):
+            if e.get(attr) != value:
+                problems.append(f"{label} {attr}={e.get(attr)!r}, expected {value!r}")
+    levels = [e.get("level") for e in elements("requestedExecutionLevel", root.iter())]
     if levels != ["asInvoker"]:
         problems.append(f"requestedExecutionLevel is {levels or 'missing'}, expected asInvoker")
 
 
-def parse_block(data, off):
-    """One VERSIONINFO node: (key, value bytes, [children], offset after the node)."""
-    length, value_len, vtype = struct.unpack_from("<HHH", data, off)
+def version_nodes(data, off=0):
+    """(key, value bytes, is text) of the VERSIONINFO node at off and of all inside it, in order."""
+    length, value_len, is_text = struct.unpack_from("<HHH", data, off)
     end = off + length
     key_end = off + 6
-    while data[key_end:key_end + 2] != b"\0\0":
+    while key_end < end and data[key_end:key_end + 2] != b"\0\0":
         key_end += 2
-    key = data[off + 6:key_end].decode("utf-16-le")
     value_at = (key_end + 2 + 3) & ~3
-    value_size = value_len * 2 if vtype == 1 else value_len  # text lengths count UTF-16 units
-    value = data[value_at:min(value_at + value_size, end)]
-    children = []
-    child = (value_at + value_size + 3) & ~3
+    value_end = value_at + (value_len * 2 if is_text else value_len)  # text counts UTF-16 units
+    yield data[off + 6:key_end].decode("utf-16-le"), data[value_at:min(value_end, end)], is_text
+    child = (value_end + 3) & ~3
     while child + 6 <= end:
-        node = parse_block(data, child)
-        if node[3] <= child:
-            break
-        children.append(node)
-        child = (node[3] + 3) & ~3
-    return key, value, children, max(end, off + 6)
+        yield from version_nodes(data, child)
+        child = (child + max(struct.unpack_from("<H", data, child)[0], 6) + 3) & ~3
 
 
-def read_version(block):
-    """(VS_FIXEDFILEINFO fields or None, {string name: value})."""
-    key, value, children, _ = parse_block(block, 0)
-    fixed = struct.unpack_from("<13I", value) if key == "VS_VERSION_INFO" and len(value) >= 52 else None
-    strings = {}
-    for name, _, tables, _ in children:
-        if name == "StringFileInfo":
-            for _, _, entries, _ in tables:
-                for k, v, _, _ in entries:
-                    strings[k] = v.decode("utf-16-le").split("\0", 1)[0]
-    return fixed, strings
-
-
-def dotted(ms, ls):
-    return f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
-
-
-def main():
-    parser = argparse.ArgumentParser(description="Check tamsket.exe's imports and resources.")
-    parser.add_argument("exe")
-    parser.add_argument("--arch", required=True, choices=sorted(MACHINES))
-    parser.add_argument("--version", default="1.1.0.5", help="expected file and product version")
-    parser.add_argument("--allow", action="append", default=[], metavar="DLL",
-                        help="accept one more imported DLL (wildcards allowed)")
-    parser.add_argument("-v", "--verbose", action="store_true", help="list imported functions")
-    args = parser.parse_args()
-
-    try:
-        with open(args.exe, "rb") as f:
-            pe = PeImage(f.read())
-        imports = pe.imports()
-        res = pe.resources()
-    except (OSError, BadImage, struct.error, ValueError) as e:
-        print(f"{args.exe}: cannot read as a PE image: {e}", file=sys.stderr)
-        return 2
-
-    problems = []
-    machine, magic, kind = MACHINES[args.arch]
-    if pe.machine != machine or pe.magic != magic:
-        problems.append(f"machine 0x{pe.machine:04x} / optional header 0x{pe.magic:x}, "
-                        f"expected a {kind} image for {args.arch}")
-
-    print(f"{args.exe}: {'PE32+' if pe.magic == 0x20B else 'PE32'}, machine 0x{pe.machine:04x}")
-    print("imports:")
-    for dll, funcs in imports:
-        ok = is_system_dll(dll.replace(" (delay-loaded)", ""), args.allow)
-        print(f"  {dll:32} {len(funcs):3} functions{'' if ok else '   <-- not a Windows DLL'}")
-        if args.verbose:
-            for fn in funcs:
-                print(f"      {fn}")
-        if not ok:
-            hint = " (MinGW runtime: link with -static)" if any(
-                fnmatch.fnmatchcase(dll.lower(), p) for p in MINGW_RUNTIME) else ""
-            problems.append(f"imports {dll}, which is not part of Windows{hint}")
-    if not imports:
-        problems.append("no import table")
-
-    manifests = res.get(RT_MANIFEST, {})
-    if 1 not in manifests:
-        # The loader only looks at id 1 (CREATEPROCESS_MANIFEST_RESOURCE_ID) for an exe.
-        problems.append(f"no RT_MANIFEST resource with id 1 (found ids {sorted(manifests, key=str)})")
-    else:
-        check_manifest(manifests[1], args.arch, problems)
-
-    want = [int(p) for p in args.version.split(".")]
-    summary_version = "missing"
-    versions = res.get(RT_VERSION, {})
-    if not versions:
+def check_version(blocks, problems):
+    """The summary of the version record, checking its file and product version."""
+    if not blocks:
         problems.append("no RT_VERSION resource")
-    for block in versions.values():
-        ffi, strings = read_version(block)
-        if ffi is None or ffi[0] != 0xFEEF04BD:
+    summary = "missing"
+    for block in blocks:
+        (key, value, _), *inner = version_nodes(block)
+        if key != "VS_VERSION_INFO" or len(value) < 52 or value[:4] != b"\xbd\x04\xef\xfe":
             problems.append("RT_VERSION has no VS_FIXEDFILEINFO (signature 0xFEEF04BD)")
             continue
-        file_v, product_v = dotted(ffi[2], ffi[3]), dotted(ffi[4], ffi[5])
-        expected = ".".join(map(str, want))
-        if file_v != expected:
-            problems.append(f"FILEVERSION is {file_v}, expected {expected}")
-        if product_v != expected:
-            problems.append(f"PRODUCTVERSION is {product_v}, expected {expected}")
-        summary_version = f"file {file_v}, product {product_v}, " \
-                          f"FileVersion \"{strings.get('FileVersion', '?')}\", " \
-                          f"FileDescription \"{strings.get('FileDescription', '?')}\""
+        got = {}
+        for name, at in (("FILEVERSION", 8), ("PRODUCTVERSION", 16)):
+            ms, ls = struct.unpack_from("<II", value, at)
+            got[name] = f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
+            if got[name] != VERSION:
+                problems.append(f"{name} is {got[name]}, expected {VERSION}")
+        # The string tables' entries are the text nodes.
+        strings = {k: v.decode("utf-16-le").split("\0", 1)[0] for k, v, text in inner if text}
+        summary = f"file {got['FILEVERSION']}, product {got['PRODUCTVERSION']}, " \
+                  f"FileVersion \"{strings.get('FileVersion', '?')}\", " \
+                  f"FileDescription \"{strings.get('FileDescription', '?')}\""
+    return summary
 
-    icons = res.get(RT_ICON, {})
-    sizes_seen = []
-    for gid, grp in res.get(RT_GROUP_ICON, {}).items():
-        _, _, count = struct.unpack_from("<HHH", grp, 0)
+
+def group_entries(group, fmt):
+    """The image entries of an RT_GROUP_ICON or RT_GROUP_CURSOR resource (14 bytes each)."""
+    count = struct.unpack_from("<H", group, 4)[0]
+    return [struct.unpack_from(fmt, group, 6 + 14 * i) for i in range(count)]
+
+
+def check_icons(res, problems):
+    icons, seen = res.get(RT_ICON, {}), []
+    for gid, group in res.get(RT_GROUP_ICON, {}).items():
         sizes = set()
-        for i in range(count):
-            w, h, _, _, _, bits, _, nid = struct.unpack_from("<BBBBHHIH", grp, 6 + 14 * i)
-            w, h = w or 256, h or 256
+        for w, h, _, _, _, bits, _, nid in group_entries(group, "<BBBBHHIH"):
+            w, h = w or 256, h or 256  # 0 stands for 256
             sizes.add((w, h))
-            sizes_seen.append(f"{gid}:{w}x{h}x{bits}bpp")
+            seen.append(f"{gid}:{w}x{h}x{bits}bpp")
             if nid not in icons:
                 problems.append(f"icon group {gid} refers to missing RT_ICON {nid}")
         if {(32, 32), (16, 16)} <= sizes:
             break
     else:
-        problems.append(f"no RT_GROUP_ICON with both 32x32 and 16x16 images (found {sizes_seen})")
+        problems.append(f"no RT_GROUP_ICON with both 32x32 and 16x16 images (found {seen})")
+    return seen
 
-    cursors = res.get(RT_CURSOR, {})
-    cursor_seen = []
-    for gid, grp in res.get(RT_GROUP_CURSOR, {}).items():
-        _, _, count = struct.unpack_from("<HHH", grp, 0)
-        for i in range(count):
-            w, h2, _, bits, _, nid = struct.unpack_from("<HHHHIH", grp, 6 + 14 * i)
+
+def check_cursors(res, problems):
+    cursors, seen = res.get(RT_CURSOR, {}), []
+    for gid, group in res.get(RT_GROUP_CURSOR, {}).items():
+        for w, h, _, bits, _, nid in group_entries(group, "<HHHHIH"):
             if nid not in cursors:
                 problems.append(f"cursor group {gid} refers to missing RT_CURSOR {nid}")
                 continue
             hx, hy = struct.unpack_from("<HH", cursors[nid], 0)
-            cursor_seen.append(f"{gid}:{w}x{h2 // 2}x{bits}bpp hotspot ({hx},{hy})")
-    if not cursor_seen:
+            # A cursor's height counts its colour and mask bitmaps.
+            seen.append(f"{gid}:{w}x{h // 2}x{bits}bpp hotspot ({hx},{hy})")
+    if not seen:
         problems.append("no RT_GROUP_CURSOR with a cursor image")
+    return seen
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Check tamsket.exe's imports and resources.")
+    parser.add_argument("exe")
+    parser.add_argument("--arch", required=True, choices=sorted(ARCHES))
+    args = parser.parse_args()
+    try:
+        with open(args.exe, "rb") as f:
+            pe = PeImage(f.read())
+        imports, res = pe.imports(), pe.resources()
+    except (OSError, struct.error, ValueError) as e:  # ValueError: not a PE image
+        print(f"{args.exe}: cannot read as a PE image: {e}", file=sys.stderr)
+        return 2
+
+    problems = []
+    machine, magic, kind, _ = ARCHES[args.arch]
+    if pe.machine != machine or pe.magic != magic:
+        problems.append(f"machine 0x{pe.machine:04x} / optional header 0x{pe.magic:x}, "
+                        f"expected a {kind} image for {args.arch}")
+    print(f"{args.exe}: {'PE32+' if pe.magic == 0x20B else 'PE32'}, machine 0x{pe.machine:04x}")
+    print("imports:")
+    for dll, funcs in imports:
+        name = dll.replace(" (delay-loaded)", "")
+        ok = matches(name, SYSTEM_DLLS)
+        print(f"  {dll:32} {len(funcs):3} functions{'' if ok else '   <-- not a Windows DLL'}")
+        if not ok:
+            hint = " (MinGW runtime: link with -static)" if matches(name, MINGW_RUNTIME) else ""
+            problems.append(f"imports {dll}, which is not part of Windows{hint}")
+    if not imports:
+        problems.append("no import table")
+
+    manifests = res.get(RT_MANIFEST, {})
+    if 1 in manifests:
+        check_manifest(manifests[1], args.arch, problems)
+    else:
+        # The loader only looks at id 1 (CREATEPROCESS_MANIFEST_RESOURCE_ID) for an exe.
+        problems.append(f"no RT_MANIFEST resource with id 1 (found ids {sorted(manifests, key=str)})")
+    version = check_version(list(res.get(RT_VERSION, {}).values()), problems)
+    icons, cursors = check_icons(res, problems), check_cursors(res, problems)
 
     print(f"manifest: {'present' if 1 in manifests else 'missing'}")
-    print(f"version:  {summary_version}")
-    print(f"icons:    {', '.join(sizes_seen) or 'none'}")
-    print(f"cursors:  {', '.join(cursor_seen) or 'none'}")
+    print(f"version:  {version}")
+    print(f"icons:    {', '.join(icons) or 'none'}")
+    print(f"cursors:  {', '.join(cursors) or 'none'}")
+    for p in problems:
+        print(f"FAIL: {p}", file=sys.stderr)
     if problems:
-        for p in problems:
-            print(f"FAIL: {p}", file=sys.stderr)
         return 1
     print(f"OK: {args.exe} is a self-contained {args.arch} exe with its manifest, version, icon and pointer")
     return 0

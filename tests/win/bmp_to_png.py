@@ -6,30 +6,29 @@ import zlib
 
 
 def main(source, target):
-    data = open(source, "rb").read()
-    offset, = struct.unpack_from("<I", data, 10)
+    with open(source, "rb") as f:
+        data = f.read()
+    (offset,) = struct.unpack_from("<I", data, 10)
     width, height, _, bits = struct.unpack_from("<iiHH", data, 18)
     if bits != 32:
         sys.exit(f"{source}: {bits} bits per pixel, expected 32")
-    top_down = height < 0
-    height = abs(height)
     rows = []
-    for y in range(height):
-        row = y if top_down else height - 1 - y
-        start = offset + row * width * 4
-        bgrx = data[start:start + width * 4]
+    # A negative height marks a top-down bitmap; a positive one stores the bottom row first.
+    for row in range(-height) if height < 0 else reversed(range(height)):
+        bgrx = data[offset + row * width * 4:offset + (row + 1) * width * 4]
         rgb = bytearray(width * 3)
         rgb[0::3], rgb[1::3], rgb[2::3] = bgrx[2::4], bgrx[1::4], bgrx[0::4]
-        rows.append(b"\0" + bytes(rgb))
+        rows.append(b"\0" + bytes(rgb))  # each PNG row starts with its filter type, none
 
     def chunk(kind, body):
         return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
 
     png = (b"\x89PNG\r\n\x1a\n"
-           + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+           + chunk(b"IHDR", struct.pack(">IIBBBBB", width, abs(height), 8, 2, 0, 0, 0))
            + chunk(b"IDAT", zlib.compress(b"".join(rows), 9))
            + chunk(b"IEND", b""))
-    open(target, "wb").write(png)
+    with open(target, "wb") as f:
+        f.write(png)
 
 
 if __name__ == "__main__":

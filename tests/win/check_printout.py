@@ -3,13 +3,12 @@
 
     check_printout.py RECORD...
 
-Each record, left by one run of a Windows test, names the PDF its job became
-and says what the window looked like: client area, band and button rectangles
-in pixels, colours, and the screen's dpi. A record may name the area below the
-band where only the background shows ("grey"; by default the whole width from
-the band down to the button), and a part of the band that no text reaches
-("band_plain"), for a band whose text covers more than a tenth of it. Rendered at that dpi, the window,
-printed at its size on screen, must cover the same pixels it had there, from
+Each record, left by one run of a Windows test, names the PDF its job became and says what the
+window looked like: client area, band and button rectangles in pixels, colours, and the screen's
+dpi. A record may name the area below the band where only the background shows ("grey"; by
+default the whole width from the band down to the button), and a part of the band that no text
+reaches ("band_plain"), for a band whose text covers more than a tenth of it. Rendered at that
+dpi, the window, printed at its size on screen, must cover the same pixels it had there, from
 the top left corner of the page (this queue prints to the paper's edge).
 """
 import os
@@ -20,6 +19,7 @@ import time
 
 COLOUR_TOLERANCE = 24  # PDF images may be stored lossily
 SIZE_TOLERANCE = 3  # pixels, for rounding in the printer and in the renderer
+WHITE = (255, 255, 255)
 
 
 def fail(message):
@@ -36,49 +36,26 @@ def read_record(path):
     return record
 
 
-def queue_drained():
-    jobs = subprocess.run(["lpstat", "-o", "PDF"], capture_output=True, text=True)
-    return jobs.returncode == 0 and not jobs.stdout.strip()
-
-
 def wait_for_queue():
     """Waits until CUPS has written every job out."""
     deadline = time.monotonic() + 60
-    while not queue_drained():
+    while True:
+        jobs = subprocess.run(["lpstat", "-o", "PDF"], capture_output=True, text=True)
+        if jobs.returncode == 0 and not jobs.stdout.strip():
+            return
         if time.monotonic() > deadline:
             fail("the CUPS queue PDF still holds jobs after 60 s")
         time.sleep(0.2)
 
 
-def render(pdf, dpi):
-    """The pages as (width, height, rows of RGB bytes), one per page."""
-    with tempfile.TemporaryDirectory() as tmp:
-        subprocess.run(["pdftoppm", "-r", str(dpi), pdf, os.path.join(tmp, "page")], check=True)
-        pages = []
-        for name in sorted(os.listdir(tmp)):
-            with open(os.path.join(tmp, name), "rb") as f:
-                data = f.read()
-            # P6 header: magic, width, height, maxval, each ended by one
-            # whitespace byte; the pixels follow at once.
-            fields, end = [], 0
-            for _ in range(4):
-                start = end
-                while data[start:start + 1].isspace():
-                    start += 1
-                end = start
-                while not data[end:end + 1].isspace():
-                    end += 1
-                fields.append(data[start:end])
-                end += 1
-            assert fields[0] == b"P6" and fields[3] == b"255", "unexpected pdftoppm output"
-            width, height = int(fields[1]), int(fields[2])
-            pages.append((width, height, data[end:end + 3 * width * height]))
-        return pages
-
-
 class Page:
-    def __init__(self, width, height, pixels):
-        self.width, self.height, self.pixels = width, height, pixels
+    def __init__(self, ppm):
+        # P6 header: magic, width, height, maxval, each ended by whitespace; the pixels fill the
+        # rest of the file.
+        magic, width, height, maxval = ppm.split(maxsplit=4)[:4]
+        assert magic == b"P6" and maxval == b"255", "unexpected pdftoppm output"
+        self.width, self.height = int(width), int(height)
+        self.pixels = ppm[len(ppm) - 3 * self.width * self.height:]
 
     def at(self, x, y):
         i = 3 * (y * self.width + x)
@@ -88,44 +65,47 @@ class Page:
         """The fraction of the pixels in box (left, top, right, bottom) near colour."""
         left, top, right, bottom = box
         points = [(x, y) for y in range(top, bottom) for x in range(left, right)]
-        hits = sum(1 for x, y in points if near(self.at(x, y), colour))
-        return hits / len(points)
+        return sum(1 for x, y in points if near(self.at(x, y), colour)) / len(points)
 
     def bounds(self, colour):
         """The smallest box holding every pixel near colour, or None."""
-        xs, ys = [], []
-        for y in range(self.height):
-            row = self.pixels[3 * y * self.width:3 * (y + 1) * self.width]
-            for x in range(self.width):
-                if near(tuple(row[3 * x:3 * x + 3]), colour):
-                    xs.append(x)
-                    ys.append(y)
-        return (min(xs), min(ys), max(xs) + 1, max(ys) + 1) if xs else None
+        hits = [(x, y) for y in range(self.height) for x in range(self.width)
+                if near(self.at(x, y), colour)]
+        if not hits:
+            return None
+        xs, ys = zip(*hits)
+        return (min(xs), min(ys), max(xs) + 1, max(ys) + 1)
+
+
+def render(pdf, dpi):
+    """The pages, rendered at dpi."""
+    with tempfile.TemporaryDirectory() as tmp:
+        subprocess.run(["pdftoppm", "-r", str(dpi), pdf, os.path.join(tmp, "page")], check=True)
+        pages = []
+        for name in sorted(os.listdir(tmp)):
+            with open(os.path.join(tmp, name), "rb") as f:
+                pages.append(Page(f.read()))
+        return pages
 
 
 def near(a, b):
     return all(abs(p - q) <= COLOUR_TOLERANCE for p, q in zip(a, b))
 
 
-def inset(box, margin):
+def inset(box, margin=SIZE_TOLERANCE):
     left, top, right, bottom = box
     return (left + margin, top + margin, right - margin, bottom - margin)
 
 
 def check(record_path):
     record = read_record(record_path)
-    pdf = record["pdf"]
-    pages = render(pdf, record["dpi"][0])
+    pdf, dpi = record["pdf"], record["dpi"][0]
+    pages = render(pdf, dpi)
     if len(pages) != 1:
         fail("%s: %d pages printed, not one" % (pdf, len(pages)))
-    page = Page(*pages[0])
-
-    band_colour = tuple(record["band"][4:7])
-    grey = tuple(record["background"])
-    white = (255, 255, 255)
-    window = tuple(record["client"])
-    band = tuple(record["band"][:4])
-    button = tuple(record["button"])
+    page = pages[0]
+    window, band, button = (tuple(record[k][:4]) for k in ("client", "band", "button"))
+    band_colour, grey = tuple(record["band"][4:7]), tuple(record["background"])
 
     found = page.bounds(band_colour)
     if found is None:
@@ -133,29 +113,26 @@ def check(record_path):
     if any(abs(f - e) > SIZE_TOLERANCE for f, e in zip(found, band)):
         fail("%s: band at %s, expected %s (the window at its size on screen, at the top left)"
              % (pdf, found, band))
-    band_share = page.share(inset(band, SIZE_TOLERANCE), band_colour)
     least = 0.9
     if "band_plain" in record:
-        if page.share(inset(record["band_plain"], SIZE_TOLERANCE), band_colour) < 0.99:
+        if page.share(inset(record["band_plain"]), band_colour) < 0.99:
             fail("%s: the band's part without text at %s is not all the band colour"
                  % (pdf, record["band_plain"]))
         least = 0.5
+    band_share = page.share(inset(band), band_colour)
     if not least <= band_share <= 0.995:
         fail("%s: the band is %.1f%% its colour: expected most of it, and a text in it"
              % (pdf, 100 * band_share))
-    below_band = tuple(record.get("grey") or (window[0], band[3], window[2], button[1]))
-    if page.share(inset(below_band, SIZE_TOLERANCE), grey) < 0.99:
+    below_band = record.get("grey") or (window[0], band[3], window[2], button[1])
+    if page.share(inset(below_band), grey) < 0.99:
         fail("%s: the background below the band is not the window's grey %s" % (pdf, grey))
-    if page.share(inset(button, SIZE_TOLERANCE), grey) > 0.5:
+    if page.share(inset(button), grey) > 0.5:
         fail("%s: the button is missing: its place shows the background" % pdf)
     right_of_window = (window[2] + SIZE_TOLERANCE, 0, window[2] + 50, window[3])
     below_window = (0, window[3] + SIZE_TOLERANCE, window[2], window[3] + 50)
-    for box in (right_of_window, below_window):
-        if page.share(box, white) < 0.99:
-            fail("%s: the window reaches beyond %s: printed larger than on screen"
-                 % (pdf, window))
-    print("%s at %d dpi: one page, band %s, grey below, button present"
-          % (pdf, record["dpi"][0], found))
+    if any(page.share(box, WHITE) < 0.99 for box in (right_of_window, below_window)):
+        fail("%s: the window reaches beyond %s: printed larger than on screen" % (pdf, window))
+    print("%s at %d dpi: one page, band %s, grey below, button present" % (pdf, dpi, found))
     os.remove(pdf)  # a failing page stays for a person to look at
 
 

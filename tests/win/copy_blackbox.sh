@@ -8,29 +8,19 @@
 # under a time limit, and is stopped on the way out.
 set -euo pipefail
 wine_run=$1
-state=$2
 exe=$3
-
 exchange='HKLM\SOFTWARE\Microsoft\Exchange'
 # The packed key sits at offset 52 of the value; what comes before it does
 # not take part in the key.
 value=$(printf '00%.0s' $(seq 52))3a910ce75518d26b04af7329be4002
 expected=M3R7T-JV33T-PWDB4-F9XM2-RYBVD
-
-DISPLAY=$(cat "$state/display")
+DISPLAY=$(cat "$2/display")
 export DISPLAY
 log=$(mktemp)
-tamsket=
-clipboard_owner=
+pids=()
 
 cleanup() {
-  local pid
-  for pid in $tamsket $clipboard_owner; do
-    if kill -0 "$pid" 2>/dev/null; then
-      kill "$pid" 2>/dev/null || true
-      wait "$pid" 2>/dev/null || true
-    fi
-  done
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
   "$wine_run" reg delete "$exchange" /f </dev/null >/dev/null 2>&1 || true
   rm -f "$log"
 }
@@ -38,10 +28,7 @@ trap cleanup EXIT
 
 fail() {
   echo "FAIL: $*"
-  if [ -s "$log" ]; then
-    echo "--- tamsket.exe wrote:"
-    cat "$log"
-  fi
+  [ -s "$log" ] && { echo "--- tamsket.exe wrote:"; cat "$log"; }
   exit 1
 }
 
@@ -50,13 +37,9 @@ fail() {
 poll() {
   local tries=$1
   shift
-  for _ in $(seq "$tries"); do
-    "$@" && return 0
-    sleep 0.1
-  done
+  for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
   return 1
 }
-
 clipboard() { timeout 2 xclip -o -selection clipboard 2>/dev/null </dev/null; }
 clipboard_is() { [ "$(clipboard)" = "$1" ]; }
 main_window() { timeout 2 xdotool search --onlyvisible --pid "$tamsket" 2>/dev/null | head -n 1; }
@@ -69,15 +52,15 @@ tamsket_ended() { ! kill -0 "$tamsket" 2>/dev/null; }
 # Something else on the clipboard first, so that a Copy that does nothing shows.
 # xclip keeps serving it until another program takes the clipboard over.
 printf 'left by another program' | timeout 60 xclip -quiet -selection clipboard -i >/dev/null 2>&1 &
-clipboard_owner=$!
+pids+=($!)
 poll 50 clipboard_is 'left by another program' || fail "could not put a text on the clipboard"
 
 "$wine_run" "$exe" </dev/null >"$log" 2>&1 &
 tamsket=$!
+pids+=($!)
 poll 150 has_window || fail "no window from tamsket.exe within 15 s"
-window=$(main_window)
 # Without a window manager nothing moves the keyboard focus on its own.
-timeout 5 xdotool windowfocus --sync "$window" >/dev/null 2>&1 || fail "could not focus the window"
+timeout 5 xdotool windowfocus --sync "$(main_window)" >/dev/null 2>&1 || fail "could not focus the window"
 
 timeout 5 xdotool key --delay 50 Tab space >/dev/null 2>&1 || fail "xdotool could not type"
 poll 100 clipboard_is "$expected" || fail "the clipboard holds '$(clipboard)', not $expected"

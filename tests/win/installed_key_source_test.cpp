@@ -1,5 +1,5 @@
 // The key lookup against Wine's real registry: the same boundary values as the
-// native tests, written with RegSetValueExA where Exchange keeps them.
+// native tests, written with RegSetKeyValueA where Exchange keeps them.
 #include "keys/installed_key_source.h"
 
 #include <windows.h>
@@ -11,21 +11,16 @@
 
 namespace {
 
-using wintest::removeExchangeKey;
-using wintest::writeProductId;
-
 class InstalledKeySourceOnWindows : public ::testing::Test {
  protected:
-  void SetUp() override { removeExchangeKey(); }
-  void TearDown() override { removeExchangeKey(); }
+  void SetUp() override { wintest::removeExchangeKey(); }
+  void TearDown() override { wintest::removeExchangeKey(); }
 };
 
 TEST_F(InstalledKeySourceOnWindows, MissingKeyOrValueGivesNoKey) {
   EXPECT_EQ(getExchangeKey(), "");
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, wintest::kSetupKey, 0, nullptr, 0, KEY_SET_VALUE,
-                            nullptr, &key, nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, wintest::kSetupKey, &key), ERROR_SUCCESS);
   RegCloseKey(key);
   EXPECT_EQ(getExchangeKey(), "") << "key present, value missing";
   EXPECT_EQ(getExchangeVersion(), "Microsoft Exchange");
@@ -33,7 +28,7 @@ TEST_F(InstalledKeySourceOnWindows, MissingKeyOrValueGivesNoKey) {
 
 TEST_F(InstalledKeySourceOnWindows, DecodesBytes52To66OfEveryValueThatFits) {
   for (const auto& c : productIdCases()) {
-    writeProductId(c.type, c.data);
+    wintest::writeProductId(c.type, c.data);
     EXPECT_EQ(getExchangeKey(), c.expectedKey) << c.what;
   }
 }

@@ -1,16 +1,19 @@
 // The save flow on Wine's real save dialog, file system and message box. The
-// dialog is answered from a helper thread (dialog_driver.h); files go to a
+// dialogs are answered from a helper thread (dialog_driver.h); files go to a
 // folder of each test's own under /tmp, reached as Z:\tmp\....
 #include "report/key_report.h"
 
 #include <windows.h>
-// After windows.h, which it relies on.
+// After windows.h, which they rely on.
 #include <cderr.h>
 #include <commdlg.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,85 +22,32 @@
 #include "common/product_id_values.h"
 #include "platform/save_dialog.h"
 #include "win/dialog_driver.h"
+#include "win/win_test_support.h"
 
 namespace {
 
+using dialogs::Answer;
 using dialogs::cancelFileDialog;
-using dialogs::DialogDriver;
 using dialogs::pressButton;
 using dialogs::saveAs;
 using dialogs::SeenDialog;
+using wintest::readFile;
 
-constexpr char kSetup[] = "SOFTWARE\\Microsoft\\Exchange\\Setup";
+const std::string kReport = "Product: Microsoft Exchange\r\nM3R7T-JV33T-PWDB4-F9XM2-RYBVD\r\n";
+const std::string kReportWithoutKey = "Product: Microsoft Exchange\r\n\r\n";
 
-void removeSetupKey() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Exchange"); }
-
-void writeProductId(const std::vector<std::uint8_t>& data) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSetup, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                            nullptr),
-            ERROR_SUCCESS);
-  EXPECT_EQ(RegSetValueExA(key, "DigitalProductId", 0, REG_BINARY, data.data(),
-                           static_cast<DWORD>(data.size())),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
-}
-
-std::optional<std::string> readFile(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-  std::string content;
-  char chunk[512];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) content.append(chunk, got);
-  CloseHandle(file);
-  return content;
-}
-
-void writeFile(const std::string& path, const std::string& content) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
-  DWORD written = 0;
-  EXPECT_TRUE(
-      WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
-  CloseHandle(file);
-}
-
-// The names in a folder, as the file system spells them, sorted.
-std::vector<std::string> namesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::string name = found.cFileName;
-    if (name != "." && name != "..") names.push_back(name);
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// The real platform, watched: records what the flow asks of the file system
-// and can stop a write half-way, on real files.
+// The real platform, watched: records the replacements the flow asks for, and
+// can stop a write half-way.
 class WatchedPlatform : public ReportPlatform {
  public:
   bool failWriteHalfway = false;
-  std::vector<std::string> tempFiles;
-  struct Replacement {
-    std::string source, target, sourceContent;
-    std::optional<std::string> targetContent;
-  };
-  std::vector<Replacement> replacements;
+  // Source, target, and what each held when the replacement was asked for.
+  std::vector<std::array<std::string, 4>> replacements;
 
   void* applicationInstance() override { return real_->applicationInstance(); }
   bool askForFileName(SaveFileRequest& request) override { return real_->askForFileName(request); }
   std::string createTempFile(const std::string& folder) override {
-    std::string path = real_->createTempFile(folder);
-    tempFiles.push_back(path);
-    return path;
+    return real_->createTempFile(folder);
   }
   void* openForWriting(const std::string& path) override { return real_->openForWriting(path); }
   bool writeAll(void* file, const std::string& bytes) override {
@@ -107,8 +57,8 @@ class WatchedPlatform : public ReportPlatform {
   }
   bool closeFile(void* file) override { return real_->closeFile(file); }
   bool replaceFile(const std::string& source, const std::string& target) override {
-    replacements.push_back(
-        {source, target, readFile(source).value_or("(missing)"), readFile(target)});
+    replacements.push_back({source, target, readFile(source).value_or("(missing)"),
+                            readFile(target).value_or("(missing)")});
     return real_->replaceFile(source, target);
   }
   bool deleteFile(const std::string& path) override { return real_->deleteFile(path); }
@@ -120,217 +70,163 @@ class WatchedPlatform : public ReportPlatform {
   std::unique_ptr<ReportPlatform> real_ = makeWindowsReportPlatform();
 };
 
-const std::string kProductLine = "Product: Microsoft Exchange\r\n";
-
 class KeyReportOnWindows : public ::testing::Test {
  protected:
   void SetUp() override {
-    removeSetupKey();
-    writeProductId(realisticValue());
-    folder_ = "Z:\\tmp\\tamsket-report-" + std::to_string(GetCurrentProcessId()) + "-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name() + "\\";
-    ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr)) << folder_;
+    wintest::removeExchangeKey();
+    wintest::writeProductId(REG_BINARY, realisticValue());
+    ASSERT_TRUE(std::filesystem::create_directory(folder_)) << folder_;
+    owner_ = CreateWindowExA(0, "STATIC", "owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 200,
+                             100, nullptr, nullptr, nullptr, nullptr);
   }
-
   void TearDown() override {
-    for (const auto& name : namesIn(folder_)) DeleteFileA((folder_ + name).c_str());
-    RemoveDirectoryA(folder_.c_str());
-    removeSetupKey();
+    DestroyWindow(owner_);
+    std::filesystem::remove_all(folder_);
+    wintest::removeExchangeKey();
   }
 
   std::string path(const std::string& name) const { return folder_ + name; }
-
-  // Runs the save flow with the dialogs answered by `script`, on the real
-  // platform or a watched one.
-  std::vector<SeenDialog> save(std::vector<dialogs::Answer> script,
-                               WatchedPlatform* watched = nullptr, HWND owner = nullptr) {
-    DialogDriver driver(std::move(script));
-    if (watched) {
-      saveKeyReport(*watched, owner);
-    } else {
-      saveKeyReport(owner);
+  std::vector<std::string> names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
+      names.push_back(entry.path().filename().string());
     }
-    driver.finish();
-    for (const auto& problem : driver.problems()) ADD_FAILURE() << problem;
-    return driver.seen();
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+  // Saves the report, with the window as the owner and the dialogs answered by `script`.
+  std::vector<SeenDialog> save(WatchedPlatform& platform, std::vector<Answer> script) {
+    return dialogs::answering(std::move(script), [&] { saveKeyReport(platform, owner_); });
   }
 
-  const std::string expectedReport = kProductLine + keyFromValueBytes(realisticValue()) + "\r\n";
-  std::string folder_;
+  // Each test's own, removed when it ends.
+  const std::string folder_ =
+      "Z:\\tmp\\tamsket-report-" + std::to_string(GetCurrentProcessId()) + "\\";
+  HWND owner_ = nullptr;
 };
 
-TEST_F(KeyReportOnWindows, TheDialogIsSaveAsForTextFiles) {
+TEST_F(KeyReportOnWindows, CancellingTheSaveAsDialogForTextFilesWritesNothing) {
   // The record size the 400A dialog accepts, from the SDK's own definition.
   EXPECT_EQ(buildSaveRequest(nullptr, nullptr).structSize, OPENFILENAME_SIZE_VERSION_400A);
-  const auto seen = save({cancelFileDialog()});
-  ASSERT_EQ(seen.size(), 1u);
-  EXPECT_TRUE(seen[0].isFileDialog);
+  writeFile(path("report.txt"), "the old report");
+  WatchedPlatform watched;
+  const auto seen = save(watched, {cancelFileDialog()});
+  ASSERT_EQ(seen.size(), 1u) << "only the save dialog";
   EXPECT_EQ(seen[0].title, "Save As");
   EXPECT_EQ(seen[0].fileTypes, std::vector<std::string>{"Text File (*.txt)"});
-}
-
-TEST_F(KeyReportOnWindows, CancelWritesNothingAndShowsNothing) {
-  writeFile(path("report.txt"), "the old report");
-  const auto seen = save({cancelFileDialog()});
-  EXPECT_EQ(seen.size(), 1u) << "only the save dialog";
-  EXPECT_EQ(namesIn(folder_), std::vector<std::string>{"report.txt"});
+  EXPECT_EQ(seen[0].owner, owner_);
+  EXPECT_FALSE(seen[0].ownerEnabled) << "modal to its owner";
+  EXPECT_EQ(names(), std::vector<std::string>{"report.txt"});
   EXPECT_EQ(readFile(path("report.txt")), "the old report");
 }
 
-TEST_F(KeyReportOnWindows, ANameWithoutExtensionGetsTxt) {
-  save({saveAs(path("report"))});
-  EXPECT_EQ(namesIn(folder_), std::vector<std::string>{"report.txt"}) << "no temporary file left";
-  EXPECT_EQ(readFile(path("report.txt")), expectedReport);
-}
-
-TEST_F(KeyReportOnWindows, ANameEndingInTxtKeepsItsName) {
-  save({saveAs(path("notes.txt"))});
-  save({saveAs(path("LOUD.TXT"))});
-  EXPECT_EQ(namesIn(folder_), (std::vector<std::string>{"LOUD.TXT", "notes.txt"}));
-  EXPECT_EQ(readFile(path("notes.txt")), expectedReport);
-  EXPECT_EQ(readFile(path("LOUD.TXT")), expectedReport);
-}
-
-TEST_F(KeyReportOnWindows, AnExistingFileIsReplacedWithoutAQuestion) {
-  writeFile(path("report.txt"), std::string(300, 'x'));
-  // Any overwrite prompt would be an unexpected dialog.
-  const auto seen = save({saveAs(path("report.txt"))});
-  EXPECT_EQ(seen.size(), 1u);
-  EXPECT_EQ(namesIn(folder_), std::vector<std::string>{"report.txt"});
-  EXPECT_EQ(readFile(path("report.txt")), expectedReport);
-}
-
-TEST_F(KeyReportOnWindows, TheKeyIsReadAtEachSaveAndLeftEmptyWhenMissing) {
-  save({saveAs(path("with"))});
-  removeSetupKey();
-  save({saveAs(path("without"))});
-  EXPECT_EQ(readFile(path("with.txt")), expectedReport);
-  EXPECT_EQ(readFile(path("without.txt")), kProductLine + "\r\n");
-}
-
-TEST_F(KeyReportOnWindows, ABareNameIsSavedInTheInitialFolder) {
-  const std::string name = "tamsket-report-" + std::to_string(GetCurrentProcessId());
-  save({saveAs(name)});
-  const std::string saved = "C:\\" + name + ".txt";
-  EXPECT_EQ(readFile(saved), expectedReport) << saved;
-  DeleteFileA(saved.c_str());
-}
-
-TEST_F(KeyReportOnWindows, ATargetThatCannotBeReplacedIsKeptAndTheUserIsTold) {
-  writeFile(path("report.txt"), "the old report");
-  // Without FILE_SHARE_DELETE nothing may take this file's place while it is open.
-  HANDLE holder =
-      CreateFileA(path("report.txt").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-  const auto seen = save({saveAs(path("report")), pressButton(IDOK)});
-  CloseHandle(holder);
-
-  ASSERT_EQ(seen.size(), 2u) << "the save dialog, then one message";
-  EXPECT_FALSE(seen[1].isFileDialog);
-  EXPECT_EQ(seen[1].title, "Tamsket");
-  EXPECT_EQ(seen[1].text, "The report could not be saved to " + path("report.txt") + ".");
-  EXPECT_EQ(namesIn(folder_), std::vector<std::string>{"report.txt"}) << "no temporary file left";
-  EXPECT_EQ(readFile(path("report.txt")), "the old report");
-}
-
-TEST_F(KeyReportOnWindows, TheReportIsWrittenWholeBesideTheTargetBeforeReplacingIt) {
-  writeFile(path("report.txt"), "the old report");
-  WatchedPlatform watched;
-  save({saveAs(path("report"))}, &watched);
-  ASSERT_EQ(watched.tempFiles.size(), 1u);
-  const std::string& temp = watched.tempFiles[0];
-  EXPECT_EQ(temp.substr(0, folder_.size()), folder_) << temp;
-  EXPECT_EQ(temp.find('\\', folder_.size()), std::string::npos) << temp;
-  ASSERT_EQ(watched.replacements.size(), 1u);
-  EXPECT_EQ(watched.replacements[0].source, temp);
-  EXPECT_EQ(watched.replacements[0].target, path("report.txt"));
-  EXPECT_EQ(watched.replacements[0].sourceContent, expectedReport);
-  EXPECT_EQ(watched.replacements[0].targetContent, "the old report") << "untouched until then";
-  EXPECT_EQ(namesIn(folder_), std::vector<std::string>{"report.txt"});
-  EXPECT_EQ(readFile(path("report.txt")), expectedReport);
-}
-
-TEST_F(KeyReportOnWindows, AWriteThatStopsHalfWayKeepsTheOldFileAndTellsTheUser) {
-  writeFile(path("report.txt"), "the old report");
-  WatchedPlatform watched;
-  watched.failWriteHalfway = true;
-  const auto seen = save({saveAs(path("report")), pressButton(IDOK)}, &watched);
-  ASSERT_EQ(seen.size(), 2u) << "the save dialog, then one message";
-  EXPECT_EQ(seen[1].title, "Tamsket");
-  EXPECT_EQ(seen[1].text, "The report could not be saved to " + path("report.txt") + ".");
-  EXPECT_EQ(watched.tempFiles.size(), 1u);
-  EXPECT_TRUE(watched.replacements.empty());
-  EXPECT_EQ(namesIn(folder_), std::vector<std::string>{"report.txt"}) << "no temporary file left";
-  EXPECT_EQ(readFile(path("report.txt")), "the old report");
-}
-
-TEST_F(KeyReportOnWindows, TheDialogAndTheMessageAreModalToTheOwner) {
-  HWND owner = CreateWindowExA(0, "STATIC", "owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 200,
-                               100, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-  ASSERT_NE(owner, nullptr);
-  WatchedPlatform watched;
-  watched.failWriteHalfway = true;
-  const auto seen = save({saveAs(path("report")), pressButton(IDOK)}, &watched, owner);
-  ASSERT_EQ(seen.size(), 2u);
-  for (const auto& dialog : seen) {
-    EXPECT_EQ(dialog.owner, owner) << dialog.title;
-    EXPECT_FALSE(dialog.ownerEnabled) << dialog.title;
+// Each save writes the report whole to a file beside the target, then puts it
+// in the target's place; any overwrite prompt would be an unexpected dialog.
+// The key is looked up at each save: removed before the last, its line is empty.
+TEST_F(KeyReportOnWindows, SavesUnderTheChosenNameThroughAFileBesideIt) {
+  const std::string bare = "tamsket-report-" + std::to_string(GetCurrentProcessId());
+  const struct {
+    const char* what;
+    std::string typed, saved;
+    std::optional<std::string> before;  // what the saved file held before
+    bool keyInstalled;
+  } cases[] = {
+      {"a name without extension gets .txt", path("report"), path("report.txt"), {}, true},
+      {"a name ending in .txt keeps it", path("notes.txt"), path("notes.txt"), {}, true},
+      {"so does one ending in .TXT", path("LOUD.TXT"), path("LOUD.TXT"), {}, true},
+      {"an existing file is replaced", path("report.txt"), path("report.txt"),
+       std::string(300, 'x'), true},
+      {"a bare name goes to the initial folder", bare, "C:\\" + bare + ".txt", {}, true},
+      {"the key removed since the last save", path("without"), path("without.txt"), {}, false},
+  };
+  for (const auto& c : cases) {
+    if (c.before) writeFile(c.saved, *c.before);
+    if (!c.keyInstalled) wintest::removeExchangeKey();
+    WatchedPlatform watched;
+    save(watched, {saveAs(c.typed)});
+    const std::string expected = c.keyInstalled ? kReport : kReportWithoutKey;
+    EXPECT_EQ(readFile(c.saved), expected) << c.what;
+    ASSERT_EQ(watched.replacements.size(), 1u) << c.what;
+    const std::string temp = watched.replacements[0][0];
+    const auto folderOf = [](const std::string& path) { return path.substr(0, path.rfind('\\')); };
+    EXPECT_EQ(folderOf(temp), folderOf(c.saved)) << c.what << ": " << temp;
+    const std::array<std::string, 4> replacement{temp, c.saved, expected,
+                                                 c.before.value_or("(missing)")};
+    EXPECT_EQ(watched.replacements, std::vector{replacement}) << c.what;
+    if (c.saved.rfind(folder_, 0) != 0) DeleteFileA(c.saved.c_str());
   }
-  EXPECT_TRUE(IsWindowEnabled(owner)) << "given back once the save is over";
-  DestroyWindow(owner);
+  EXPECT_EQ(names(),
+            (std::vector<std::string>{"LOUD.TXT", "notes.txt", "report.txt", "without.txt"}))
+      << "no temporary file left";
+}
+
+TEST_F(KeyReportOnWindows, AReportThatCannotLandKeepsTheOldFileAndTellsTheUser) {
+  for (const bool holdTarget : {true, false}) {
+    const char* what = holdTarget ? "the target cannot be replaced" : "the write stops half-way";
+    writeFile(path("report.txt"), "the old report");
+    // Without FILE_SHARE_DELETE nothing may take this file's place while it is open.
+    HANDLE holder = holdTarget ? CreateFileA(path("report.txt").c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, 0, nullptr)
+                               : nullptr;
+    WatchedPlatform watched;
+    watched.failWriteHalfway = !holdTarget;
+    const auto seen = save(watched, {saveAs(path("report")), pressButton(IDOK)});
+    if (holder) CloseHandle(holder);
+
+    ASSERT_EQ(seen.size(), 2u) << what << ": the save dialog, then one message";
+    for (const auto& dialog : seen) {
+      EXPECT_EQ(dialog.owner, owner_) << what << ", " << dialog.title;
+      EXPECT_FALSE(dialog.ownerEnabled) << what << ", " << dialog.title;
+    }
+    EXPECT_TRUE(IsWindowEnabled(owner_)) << what << ": given back once the save is over";
+    EXPECT_EQ(seen[1].title, "Tamsket") << what;
+    EXPECT_EQ(seen[1].text, "The report could not be saved to " + path("report.txt") + ".") << what;
+    EXPECT_EQ(names(), std::vector<std::string>{"report.txt"})
+        << what << ": no temporary file left";
+    EXPECT_EQ(readFile(path("report.txt")), "the old report") << what;
+  }
 }
 
 // The dialog wrapper on its own. Wine's own save dialog is titled "Save As"
 // too, so a title of another kind shows that the wrapper passes its own.
-TEST_F(KeyReportOnWindows, TheDialogWrapperPassesTheRequestAndReturnsTheName) {
-  SaveFileRequest request = buildSaveRequest(nullptr, GetModuleHandleA(nullptr));
-  request.title = "Pick a report name";
-  DialogDriver driver({saveAs(path("wrapped"))});
-  const int result = platform::getSaveFileNameA(request);
-  driver.finish();
-  for (const auto& problem : driver.problems()) ADD_FAILURE() << problem;
-  ASSERT_EQ(driver.seen().size(), 1u);
-  EXPECT_EQ(driver.seen()[0].title, "Pick a report name");
-  EXPECT_NE(result, 0);
+TEST_F(KeyReportOnWindows, TheDialogWrapperPassesTheRequestAndReportsTheOutcome) {
   const std::string chosen = path("wrapped");
-  EXPECT_EQ(request.file.substr(0, chosen.size() + 1), chosen + '\0');
-  EXPECT_EQ(request.file.size(), 257u) << "the buffer keeps its size";
-  EXPECT_EQ(request.fileOffset, folder_.size()) << "where the name starts";
-  EXPECT_EQ(request.fileTitle.substr(0, 8), std::string("wrapped\0", 8));
-}
-
-TEST_F(KeyReportOnWindows, TheDialogWrapperReportsCancelAndARefusedRecordSize) {
-  SaveFileRequest request = buildSaveRequest(nullptr, GetModuleHandleA(nullptr));
-  {
-    DialogDriver driver({cancelFileDialog()});
-    EXPECT_EQ(platform::getSaveFileNameA(request), 0);
-    driver.finish();
-    EXPECT_TRUE(driver.problems().empty());
+  const unsigned long kSize400 = OPENFILENAME_SIZE_VERSION_400A;  // this 64-bit build's
+  const struct {
+    const char* what;
+    unsigned long structSize;
+    std::size_t buffer;  // the name buffer's size; maxFile still claims 256
+    std::vector<Answer> script;
+    bool confirmed;
+    unsigned long error;
+    std::string fileStart;  // what the name buffer starts with afterwards
+  } cases[] = {
+      // clang-format off
+      {"a name chosen", kSize400, 257, {saveAs(chosen)}, true, 0, chosen + '\0'},
+      {"cancelled, which is no error", kSize400, 257, {cancelFileDialog()}, false, 0, std::string(257, '\0')},
+      {"the 32-bit record size, refused here without a dialog", 76, 257, {}, false, CDERR_STRUCTSIZE, ""},
+      {"a buffer smaller than it claims", kSize400, 11, {saveAs(path("a-name-longer-than-ten"))}, false, FNERR_BUFFERTOOSMALL, ""},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SaveFileRequest request = buildSaveRequest(nullptr, GetModuleHandleA(nullptr));
+    request.title = "Pick a report name";
+    request.structSize = c.structSize;
+    request.file.resize(c.buffer);
+    int result = 0;
+    const auto seen =
+        dialogs::answering(c.script, [&] { result = platform::getSaveFileNameA(request); });
+    for (const auto& dialog : seen) EXPECT_EQ(dialog.title, "Pick a report name") << c.what;
+    EXPECT_EQ(result != 0, c.confirmed) << c.what;
+    EXPECT_EQ(platform::commDlgExtendedError(), c.error) << c.what;
+    EXPECT_EQ(request.file.size(), c.buffer) << c.what << ": the buffer keeps its size";
+    EXPECT_EQ(request.file.substr(0, c.fileStart.size()), c.fileStart) << c.what;
+    if (!c.confirmed) continue;
+    EXPECT_EQ(request.fileOffset, folder_.size()) << "where the name starts";
+    EXPECT_EQ(request.fileTitle.substr(0, 8), std::string("wrapped\0", 8));
   }
-  EXPECT_EQ(platform::commDlgExtendedError(), 0u) << "a cancel is no error";
-  EXPECT_EQ(request.file, std::string(257, '\0'));
-
-  // The 32-bit record size, which only the 32-bit build may use.
-  if (sizeof(void*) == 8) {
-    request.structSize = 76;
-    DialogDriver driver({});
-    EXPECT_EQ(platform::getSaveFileNameA(request), 0);
-    driver.finish();
-    EXPECT_TRUE(driver.seen().empty()) << "no dialog for a record of the wrong size";
-    EXPECT_EQ(platform::commDlgExtendedError(), static_cast<unsigned long>(CDERR_STRUCTSIZE));
-  }
-}
-
-TEST_F(KeyReportOnWindows, TheDialogWrapperNeverOffersMoreRoomThanTheBufferHas) {
-  SaveFileRequest request = buildSaveRequest(nullptr, GetModuleHandleA(nullptr));
-  request.file.assign(11, '\0');  // maxFile still claims 256
-  DialogDriver driver({saveAs(path("a-name-longer-than-ten"))});
-  EXPECT_EQ(platform::getSaveFileNameA(request), 0);
-  driver.finish();
-  for (const auto& problem : driver.problems()) ADD_FAILURE() << problem;
-  EXPECT_EQ(platform::commDlgExtendedError(), static_cast<unsigned long>(FNERR_BUFFERTOOSMALL));
-  EXPECT_EQ(request.file.size(), 11u);
 }
 
 }  // namespace

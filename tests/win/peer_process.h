@@ -1,42 +1,37 @@
 #pragma once
 
-// A second process for the Windows tests: the test program runs itself again
-// in a peer role, to see the clipboard the way another program does. Every
-// test program's main (test_main.cpp) runs the role when asked for one.
+// The test program run again in a peer role, to see the clipboard the way
+// another program does; test_main.cpp plays the role when started for one.
 //
-//   EXPECT_EQ(peer::clipboardSeenByAnotherProcess(), "unicode:abc\nansi:abc\n");
+//   EXPECT_EQ(peer::clipboardSeenByAnotherProcess(), peer::clipboardReport(L"abc"));
 #include <windows.h>
 
+#include <cstring>
 #include <optional>
 #include <string>
 
+#include "platform/unique_handle.h"
 #include "win/win_test_support.h"
 
 namespace peer {
 
-// Roles of a test program when it runs as the second process.
-inline constexpr char kReadClipboard[] = "--read-clipboard";  // prints the clipboard text
-inline constexpr char kHoldClipboard[] = "--hold-clipboard";  // keeps it open until stdin closes
+inline constexpr char kReadClipboard[] = "--read-clipboard";  // prints the clipboard's texts
+inline constexpr char kHoldClipboard[] = "--hold-clipboard";  // keeps it open until ended
 
-inline std::string toUtf8(const std::wstring& text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+using Handle = platform::UniqueHandle<HANDLE, CloseHandle>;
+
+inline std::string narrow(const std::wstring& text, UINT codePage) {
+  const int size = WideCharToMultiByte(codePage, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
   std::string result(size, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, result.data(), size, nullptr, nullptr);
-  result.resize(size - 1);
+  WideCharToMultiByte(codePage, 0, text.c_str(), -1, result.data(), size, nullptr, nullptr);
+  result.pop_back();  // the terminator
   return result;
 }
 
-inline std::string toAnsi(const std::wstring& text) {
-  const int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string result(size, '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, result.data(), size, nullptr, nullptr);
-  result.resize(size - 1);
-  return result;
-}
-
-// What the read-clipboard role reports for a clipboard holding `text`.
+// What the reading peer prints for a clipboard holding `text`: the Unicode
+// text as UTF-8, then the 8-bit text; "<format> absent" for one missing.
 inline std::string clipboardReport(const std::wstring& text) {
-  return "unicode:" + toUtf8(text) + "\nansi:" + toAnsi(text) + "\n";
+  return "unicode:" + narrow(text, CP_UTF8) + "\nansi:" + narrow(text, CP_ACP) + "\n";
 }
 
 inline void writeOut(const std::string& text) {
@@ -45,147 +40,100 @@ inline void writeOut(const std::string& text) {
             nullptr);
 }
 
-// One line per format: "unicode:" and "ansi:" followed by the text (UTF-8 and
-// the 8-bit code page), or "<format> absent".
 inline int readClipboard() {
   if (!OpenClipboard(nullptr)) return 2;
-  std::string report;
+  std::string unicode = "unicode absent\n", ansi = "ansi absent\n";
   if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-    report += "unicode:" + toUtf8(static_cast<const wchar_t*>(GlobalLock(data))) + "\n";
+    unicode = "unicode:" + narrow(static_cast<const wchar_t*>(GlobalLock(data)), CP_UTF8) + "\n";
     GlobalUnlock(data);
-  } else {
-    report += "unicode absent\n";
   }
   if (HANDLE data = GetClipboardData(CF_TEXT)) {
-    report += std::string("ansi:") + static_cast<const char*>(GlobalLock(data)) + "\n";
+    ansi = "ansi:" + std::string(static_cast<const char*>(GlobalLock(data))) + "\n";
     GlobalUnlock(data);
-  } else {
-    report += "ansi absent\n";
   }
   CloseClipboard();
-  writeOut(report);
+  writeOut(unicode + ansi);
   return 0;
 }
 
 inline int holdClipboard() {
   if (!OpenClipboard(nullptr)) return 2;
   writeOut("held\n");
-  char byte;
-  DWORD read = 0;
-  while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &byte, 1, &read, nullptr) && read != 0) {
-  }
-  CloseClipboard();
+  Sleep(INFINITE);
   return 0;
 }
 
 // The exit code of the role named on the command line, or nothing when the
 // program was not started as a peer.
 inline std::optional<int> runRoleIfAsked(int argc, char** argv) {
-  if (argc != 2) return std::nullopt;
-  const std::string role = argv[1];
-  if (role == kReadClipboard) return readClipboard();
-  if (role == kHoldClipboard) return holdClipboard();
+  if (argc == 2 && std::strcmp(argv[1], kReadClipboard) == 0) return readClipboard();
+  if (argc == 2 && std::strcmp(argv[1], kHoldClipboard) == 0) return holdClipboard();
   return std::nullopt;
 }
 
-class UniqueHandle {
+// A peer, its stdout piped. Waiting for it, the test handles its messages: a
+// Wine program opening the clipboard first asks the owner's window to sync
+// with X11, and waits 5 s for a thread that is merely blocked.
+class Peer {
  public:
-  UniqueHandle() = default;
-  ~UniqueHandle() { reset(); }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  HANDLE get() const { return handle_; }
-  HANDLE* receive() { return &handle_; }
-  void reset() {
-    if (handle_) CloseHandle(handle_);
-    handle_ = nullptr;
-  }
-
- private:
-  HANDLE handle_ = nullptr;
-};
-
-// This program run again in one of the roles above, its stdin and stdout piped.
-// Waiting for it, the test handles its messages as a window's thread does: a
-// Wine program opening the clipboard first asks the clipboard owner's window
-// to sync with X11, and waits 5 s for a thread that is merely blocked.
-class Helper {
- public:
-  explicit Helper(const char* role) {
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    UniqueHandle childIn, childOut;
-    if (!CreatePipe(childIn.receive(), toChild_.receive(), &inherit, 0) ||
-        !CreatePipe(fromChild_.receive(), childOut.receive(), &inherit, 0)) {
-      return;
-    }
-    SetHandleInformation(toChild_.get(), HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(fromChild_.get(), HANDLE_FLAG_INHERIT, 0);
+  explicit Peer(const char* role) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    Handle childOut;
+    CreatePipe(fromChild_.receive(), childOut.receive(), &inherit, 0);
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     std::string commandLine = std::string("\"") + self + "\" " + role;
     STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
+    startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = childIn.get();
     startup.hStdOutput = childOut.get();
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION info{};
     if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                        &startup, &info)) {
-      *process_.receive() = info.hProcess;
+      process_.reset(info.hProcess);
       CloseHandle(info.hThread);
     }
   }
-  ~Helper() {
-    if (process_.get() && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
-      TerminateProcess(process_.get(), 1);
-    }
-  }
-  Helper(const Helper&) = delete;
-  Helper& operator=(const Helper&) = delete;
-  bool started() const { return process_.get() != nullptr; }
+  ~Peer() { end(); }
 
-  // Everything the helper writes, up to its exit.
-  std::string output() {
-    if (!exitedWithin(10000)) return "helper still running after 10 s";
-    std::string text;
-    char buffer[256];
-    DWORD read = 0;
-    while (ReadFile(fromChild_.get(), buffer, sizeof(buffer), &read, nullptr) && read != 0) {
-      text.append(buffer, read);
-    }
-    return text;
-  }
-  std::string readLine() {
+  // What the peer has written, once it has written something or ended.
+  std::string read() {
+    DWORD available = 0;
     wintest::pumpUntil(
-        [this] {
-          DWORD available = 0;
+        [&] {
           return !PeekNamedPipe(fromChild_.get(), nullptr, 0, nullptr, &available, nullptr) ||
                  available != 0;
         },
         10000);
-    std::string line;
-    char c;
-    DWORD read = 0;
-    while (ReadFile(fromChild_.get(), &c, 1, &read, nullptr) && read != 0 && c != '\n') {
-      line += c;
-    }
-    return line;
+    std::string text(available, '\0');
+    DWORD got = 0;
+    if (available) ReadFile(fromChild_.get(), text.data(), available, &got, nullptr);
+    return text.substr(0, got);
   }
-  void closeInput() { toChild_.reset(); }
-  bool exitedWithin(DWORD ms) {
+
+  // Ends the peer, which lets go of the clipboard; returns whether it ended.
+  bool end() {
+    TerminateProcess(process_.get(), 0);
     return wintest::pumpUntil(
-        [this] { return WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0; }, ms);
+        [this] { return WaitForSingleObject(process_.get(), 0) != WAIT_TIMEOUT; }, 10000);
   }
 
  private:
-  UniqueHandle toChild_, fromChild_, process_;
+  Handle fromChild_, process_;
 };
 
-inline std::string clipboardSeenByAnotherProcess() {
-  Helper reader(kReadClipboard);
-  if (!reader.started()) return "helper did not start";
-  return reader.output();
+inline std::string clipboardSeenByAnotherProcess() { return Peer(kReadClipboard).read(); }
+
+// Leaves the clipboard holding only 8-bit text, as an older program puts it
+// there: a Copy that leaves any of it behind shows.
+inline void placeAnsiText(HWND owner, const std::string& text) {
+  ASSERT_TRUE(OpenClipboard(owner));
+  EmptyClipboard();
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+  std::memcpy(GlobalLock(memory), text.c_str(), text.size() + 1);
+  GlobalUnlock(memory);
+  EXPECT_NE(SetClipboardData(CF_TEXT, memory), nullptr);
+  CloseClipboard();
 }
 
 }  // namespace peer

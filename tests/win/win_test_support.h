@@ -1,33 +1,39 @@
 #pragma once
 
-// Shared by the Windows tests: registry set-up, message pumping and screen
-// capture, in the manner of Wine's own conformance tests.
+// The Windows tests' shared harness, in the manner of Wine's own conformance
+// tests: the registry, message pumping, texts and files, layout units, and
+// the real main window as a fixture.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
+#include <algorithm>
+#include <array>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "common/product_id_values.h"
+#include "ui/main_window.h"
+#include "ui/module1.h"
 
 namespace wintest {
 
 inline constexpr char kSetupKey[] = "SOFTWARE\\Microsoft\\Exchange\\Setup";
+// What the load step shows for realisticValue().
+inline constexpr wchar_t kInstalledKey[] = L"M3R7T-JV33T-PWDB4-F9XM2-RYBVD";
 
 inline void removeExchangeKey() {
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Exchange");
 }
 
 inline void writeProductId(DWORD type, const std::vector<std::uint8_t>& data) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSetupKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                            &key, nullptr),
+  ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSetupKey, "DigitalProductId", type, data.data(),
+                            static_cast<DWORD>(data.size())),
             ERROR_SUCCESS);
-  EXPECT_EQ(RegSetValueExA(key, "DigitalProductId", 0, type, data.data(),
-                           static_cast<DWORD>(data.size())),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
 }
 
 // Dispatches what is pending, for at least `milliseconds`, so that paints and
@@ -56,97 +62,78 @@ bool pumpUntil(Condition done, DWORD milliseconds = 5000) {
   return true;
 }
 
-// A window's client area as it is on screen, 0x00BBGGRR per pixel, top row first.
-struct Capture {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint32_t> pixels;
-  COLORREF at(int x, int y) const {
-    const std::uint32_t bgrx = pixels[static_cast<std::size_t>(y) * width + x];
-    return RGB((bgrx >> 16) & 0xFF, (bgrx >> 8) & 0xFF, bgrx & 0xFF);
-  }
-  // Pixels of exactly `colour` inside `r`.
-  int count(const RECT& r, COLORREF colour) const {
-    int n = 0;
-    for (int y = r.top; y < r.bottom && y < height; ++y) {
-      for (int x = r.left; x < r.right && x < width; ++x) n += at(x, y) == colour;
-    }
-    return n;
-  }
-};
-
-inline Capture captureClient(HWND window) {
-  Capture capture;
-  RECT client;
-  GetClientRect(window, &client);
-  capture.width = client.right;
-  capture.height = client.bottom;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = capture.width;
-  info.bmiHeader.biHeight = -capture.height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  HDC windowDc = GetDC(window);
-  HBITMAP bitmap = CreateDIBSection(windowDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HDC memory = CreateCompatibleDC(windowDc);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, capture.width, capture.height, windowDc, 0, 0, SRCCOPY);
-  GdiFlush();
-  const auto* first = static_cast<const std::uint32_t*>(bits);
-  capture.pixels.assign(first, first + static_cast<std::size_t>(capture.width) * capture.height);
-  SelectObject(memory, old);
-  DeleteDC(memory);
-  DeleteObject(bitmap);
-  ReleaseDC(window, windowDc);
-  return capture;
+inline std::wstring textOf(HWND window) {
+  wchar_t text[256] = {};
+  GetWindowTextW(window, text, 256);
+  return text;
 }
 
-// Writes the capture as a 32-bit BMP (for a person to look at).
-inline bool writeBmp(const Capture& capture, const std::string& path) {
-  const DWORD imageSize = static_cast<DWORD>(capture.pixels.size() * 4);
-  BITMAPFILEHEADER file{};
-  BITMAPINFOHEADER header{};
-  file.bfType = 0x4D42;
-  file.bfOffBits = sizeof file + sizeof header;
-  file.bfSize = file.bfOffBits + imageSize;
-  header.biSize = sizeof header;
-  header.biWidth = capture.width;
-  header.biHeight = -capture.height;
-  header.biPlanes = 1;
-  header.biBitCount = 32;
-  header.biSizeImage = imageSize;
-  HANDLE out = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (out == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  bool ok = WriteFile(out, &file, sizeof file, &written, nullptr) &&
-            WriteFile(out, &header, sizeof header, &written, nullptr) &&
-            WriteFile(out, capture.pixels.data(), imageSize, &written, nullptr);
-  CloseHandle(out);
-  return ok;
+inline std::optional<std::string> readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// The top-level window of class `windowClass` that process `processId` owns.
-inline HWND findProcessWindow(DWORD processId, const wchar_t* windowClass) {
-  for (HWND w = FindWindowExW(nullptr, nullptr, windowClass, nullptr); w;
-       w = FindWindowExW(nullptr, w, windowClass, nullptr)) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(w, &owner);
-    if (owner == processId) return w;
-  }
-  return nullptr;
+inline std::vector<std::string> linesOf(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
 }
 
-// A Unix path from the environment as Wine's Z: drive path.
+// A Unix path as Wine's Z: drive shows it.
+inline std::string windowsPath(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return "Z:" + path;
+}
+
 inline std::string windowsPathFromEnv(const char* variable) {
   const char* value = std::getenv(variable);
-  if (!value || !*value) return {};
-  std::string path = std::string("Z:") + value;
-  for (auto& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return path;
+  return value && *value ? windowsPath(value) : std::string();
 }
+
+// The DPI of the prefix the test runs in (wine-run.sh picks it by TAMSKET_DPI).
+inline int expectedDpi() {
+  const char* dpi = std::getenv("TAMSKET_DPI");
+  return dpi ? std::atoi(dpi) : 96;
+}
+
+// Layout positions in twips, converted the way a person would with a ruler.
+inline int px(int twips) { return MulDiv(twips, expectedDpi(), 1440); }
+inline POINT twips(int x, int y) { return {px(x), px(y)}; }
+inline RECT twipsRect(int left, int top, int width, int height) {
+  return {px(left), px(top), px(left) + px(width), px(top) + px(height)};
+}
+inline std::array<LONG, 4> corners(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
+
+// frmMain as the program opens it, with the realistic key installed.
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The real pointer stays out of the window, so that only the tests' own
+    // mouse messages reach it.
+    SetCursorPos(0, 0);
+    removeExchangeKey();
+    writeProductId(REG_BINARY, realisticValue());
+    open();
+  }
+  void TearDown() override {
+    DestroyWindow(window);
+    pumpMessages();
+    removeExchangeKey();
+  }
+  void open() {
+    Module1::initCommonControls();
+    frm = MainWindow::create(GetModuleHandleW(nullptr));
+    ASSERT_NE(frm, nullptr);
+    window = frm->handle();
+    frm->show(SW_SHOWNORMAL);
+    pumpMessages(100);
+  }
+  HWND control(layout::ControlId id) const { return frm->control(id); }
+
+  MainWindow* frm = nullptr;
+  HWND window = nullptr;
+};
 
 }  // namespace wintest
