@@ -57,9 +57,9 @@ MainWindow* MainWindow::create(HINSTANCE instance) {
   windowClass.lpszClassName = kWindowClass;
   RegisterClassExW(&windowClass);  // fails harmlessly when already registered
 
-  auto* window = new MainWindow(instance, screenDpi());
-  RECT frame{0, 0, layout::toPixels(layout::kClientWidth, window->dpi_),
-             layout::toPixels(layout::kClientHeight, window->dpi_)};
+  const int dpi = screenDpi();
+  RECT frame{0, 0, layout::toPixels(layout::kClientWidth, dpi),
+             layout::toPixels(layout::kClientHeight, dpi)};
   AdjustWindowRectEx(&frame, kFrameStyle, FALSE, 0);
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
@@ -67,13 +67,12 @@ MainWindow* MainWindow::create(HINSTANCE instance) {
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   const int x = work.left + (work.right - work.left - width) / 2;
   const int y = work.top + (work.bottom - work.top - height) / 2;
-  // The window deletes itself when destroyed (WM_NCDESTROY), also when
-  // creation fails after WM_NCCREATE.
-  if (!CreateWindowExW(0, kWindowClass, L"", kFrameStyle, x, y, width, height, nullptr, nullptr,
-                       instance, window)) {
-    return nullptr;
-  }
-  return window;
+  // The window takes the object over at WM_NCCREATE and deletes it when
+  // destroyed; should creation fail before that, it is freed here.
+  std::unique_ptr<MainWindow> window(new MainWindow(instance, dpi));
+  HWND handle = CreateWindowExW(0, kWindowClass, L"", kFrameStyle, x, y, width, height, nullptr,
+                                nullptr, instance, &window);
+  return handle ? fromHandle(handle) : nullptr;
 }
 
 MainWindow* MainWindow::fromHandle(HWND window) {
@@ -93,7 +92,8 @@ std::string MainWindow::getExchangeKey() const { return ::getExchangeKey(); }
 
 LRESULT CALLBACK MainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
-    auto* self = static_cast<MainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    auto* created = reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams;
+    MainWindow* self = static_cast<std::unique_ptr<MainWindow>*>(created)->release();
     self->frmMain_ = window;
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   }

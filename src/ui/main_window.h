@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <array>
+#include <memory>
 #include <string>
 
 #include "ui/layout.h"
