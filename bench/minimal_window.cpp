@@ -24,7 +24,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
                                 CW_USEDEFAULT, 408, 186, nullptr, nullptr, instance, nullptr);
   CreateWindowExW(0, L"EDIT", L"BBBBB-BBBBB-BBBBB-BBBBB-BBBBB", WS_CHILD | WS_VISIBLE, 10, 10, 250,
                   25, window, nullptr, instance, nullptr);
+  // Painted before the loop starts, as the classic skeleton and tamsket.exe do,
+  // so that both are timed to a window drawn with its text.
   ShowWindow(window, showCommand);
+  UpdateWindow(window);
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
   return 0;
