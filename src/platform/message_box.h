@@ -5,7 +5,6 @@ namespace platform {
 
 inline constexpr unsigned kMbOk = 0x0;
 inline constexpr unsigned kMbIconError = 0x10;
-inline constexpr int kIdOk = 1;
 
 // MessageBoxA: the id of the button pressed, 0 when the box could not be shown.
 int messageBoxA(void* owner, const char* text, const char* caption, unsigned type);

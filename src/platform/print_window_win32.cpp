@@ -85,9 +85,11 @@ PrintResult printWindowImage(HWND window) {
   std::string printerName(nameSize, '\0');
   if (!getDefaultPrinter(printerName.data(), &nameSize)) return PrintResult::failed;
 
-  // The picture is read back from what the window shows rather than redrawn:
-  // PrintWindow under Wine leaves the child controls out.
-  UpdateWindow(window);
+  // The picture is read back from what the window shows rather than redrawn
+  // (PrintWindow under Wine leaves the child controls out), so whatever still
+  // waits to be painted, in the window or its controls (say, where the
+  // question's box just was), is painted first.
+  RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
   RECT client{};
   if (!GetClientRect(window, &client) || client.right <= 0 || client.bottom <= 0) {
     return PrintResult::failed;

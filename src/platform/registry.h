@@ -24,7 +24,6 @@ inline constexpr long kErrorFileNotFound = 2;
 inline constexpr long kErrorInvalidHandle = 6;
 inline constexpr long kErrorInvalidParameter = 87;
 inline constexpr long kErrorMoreData = 234;
-inline constexpr RegDword kRegSz = 1;
 inline constexpr RegDword kRegBinary = 3;
 
 long regOpenKeyA(RegKey root, const char* subKey, RegKey* result);

@@ -124,11 +124,9 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_LBUTTONDOWN: onButtonDown(point); return 0;
     case WM_LBUTTONUP: onButtonUp(point); return 0;
     case WM_SETCURSOR:
-      if (reinterpret_cast<HWND>(wParam) == frmMain_ && LOWORD(lParam) == HTCLIENT &&
-          onSetCursor()) {
-        return TRUE;
-      }
-      break;
+      if (reinterpret_cast<HWND>(wParam) != frmMain_ || LOWORD(lParam) != HTCLIENT) break;
+      onSetCursor();
+      return TRUE;
     case WM_ACTIVATE: onActivate(LOWORD(wParam) != WA_INACTIVE); return 0;
     case WM_DESTROY: PostQuitMessage(0); return 0;
   }
@@ -220,8 +218,6 @@ void MainWindow::cmdPrint_Click() {
                             MB_YESNO) != IDYES) {
     return;
   }
-  // The question's box has just covered part of the window.
-  UpdateWindow(frmMain_);
   switch (platform::printWindowImage(frmMain_)) {
     case platform::PrintResult::printed: break;
     case platform::PrintResult::noPrinter:
@@ -274,13 +270,12 @@ void MainWindow::onButtonUp(POINT point) {
   if (pressed && pressed == labelAt(point) && pressed->id == ControlId::lblURL) lblURL_Click();
 }
 
-bool MainWindow::onSetCursor() {
+void MainWindow::onSetCursor() {
   POINT point{};
   GetCursorPos(&point);
   ScreenToClient(frmMain_, &point);
   const ControlSpec* label = labelAt(point);
   SetCursor(label && label->pointingHand ? pointingHand_ : LoadCursorA(nullptr, IDC_ARROW));
-  return true;
 }
 
 // Like a dialog, the window gives the focus back to the control that had it.

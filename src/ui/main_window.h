@@ -52,7 +52,7 @@ class MainWindow {
   void onMouseMove(POINT point);
   void onButtonDown(POINT point);
   void onButtonUp(POINT point);
-  bool onSetCursor();
+  void onSetCursor();
   void onActivate(bool active);
   void eraseBackground(HDC dc);
   void paintLabels(HDC dc);
