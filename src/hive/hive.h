@@ -1,0 +1,118 @@
+#pragma once
+
+// A read-only reader of Windows registry files ("regf" hives), portable C++17
+// with no dependency beyond the standard library. It never writes to the file
+// and trusts nothing in it: every offset, count and length is checked before
+// use, and damage is reported as an Error value, never a crash or a hang.
+//
+// Names are compared as Windows compares them for ASCII and Latin-1 letters
+// (case-insensitively); other UTF-16 code units are compared exactly.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace hive {
+
+// Stable codes: callers and scripts may rely on their names (errorCodeName).
+enum class ErrorCode {
+  cannotOpen,          // the file could not be opened (the system's reason in the message)
+  inUse,               // another program holds the file open without sharing it
+  notARegistryFile,    // no "regf" signature, or not a primary hive file
+  truncated,           // the file ends before the data its base block declares
+  unsupportedVersion,  // a format version other than 1.3 to 1.6
+  corrupt,             // a structure is damaged (what and where in the message)
+  keyNotFound,
+  valueNotFound,
+};
+
+// "cannot-open", "in-use", "not-a-registry-file", "truncated",
+// "unsupported-version", "corrupt", "key-not-found", "value-not-found".
+const char* errorCodeName(ErrorCode code);
+
+struct Error {
+  ErrorCode code;
+  std::string message;  // one line a person can act on, in English
+};
+
+// A T or an Error.
+template <typename T>
+class Result {
+ public:
+  Result(T value) : state_(std::move(value)) {}
+  Result(Error error) : state_(std::move(error)) {}
+  bool ok() const { return state_.index() == 0; }
+  explicit operator bool() const { return ok(); }
+  const T& value() const { return std::get<0>(state_); }
+  T& value() { return std::get<0>(state_); }
+  const Error& error() const { return std::get<1>(state_); }
+
+ private:
+  std::variant<T, Error> state_;
+};
+
+// Clean: the base block's sequence numbers agree and its checksum is right.
+// Dirty: the hive was not closed cleanly; its contents may be older than the
+// transaction logs beside it, which this reader does not apply.
+enum class HiveState { clean, dirty };
+
+#ifdef _WIN32
+using PathString = std::wstring;  // UTF-16
+#else
+using PathString = std::string;  // UTF-8, or whatever bytes the file system takes
+#endif
+
+// Where the reader gets the file's bytes from.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual std::uint64_t size() const = 0;
+  // Copies `length` bytes at `offset` into `out`; false when they are not all there.
+  virtual bool read(std::uint64_t offset, void* out, std::size_t length) const = 0;
+};
+
+struct Value {
+  std::uint32_t type = 0;  // REG_BINARY = 3, REG_SZ = 1, ...
+  std::vector<std::uint8_t> data;
+};
+
+// A key found in the hive: the offset of its nk cell.
+struct Key {
+  std::uint32_t cell = 0;
+};
+
+class Hive {
+ public:
+  // Opens the file read-only, sharing it with every other reader and writer.
+  static Result<Hive> open(const PathString& path);
+  // Reads a hive held elsewhere (in memory, for example).
+  static Result<Hive> fromSource(std::unique_ptr<ByteSource> source);
+
+  HiveState state() const;
+  // Whether "<path>.LOG1" or "<path>.LOG2" lies beside the file (open only).
+  bool hasLogFiles() const;
+  // 3 to 6: the format's minor version.
+  std::uint32_t minorVersion() const;
+
+  Key root() const;
+  // The key at `path` below the root, names separated by '\' and given in
+  // UTF-8 ("Microsoft\\Exchange\\Setup"); an empty path is the root.
+  Result<Key> findKey(std::string_view path) const;
+  // The value `name` (UTF-8; "" is the key's default value) of `key`.
+  Result<Value> readValue(Key key, std::string_view name) const;
+
+  Hive(Hive&&) noexcept;
+  Hive& operator=(Hive&&) noexcept;
+  ~Hive();
+
+ private:
+  struct Impl;
+  explicit Hive(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace hive
