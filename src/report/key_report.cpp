@@ -12,13 +12,18 @@ namespace {
 // pointers and 136 with 8-byte ones; the dialog refuses any other size it
 // does not know.
 constexpr unsigned long kSaveRequestSize = sizeof(void*) == 8 ? 136 : 76;
-constexpr std::size_t kNameCapacity = 256;
+// Room for the longest path Windows takes, so that the dialog never fails for
+// length (Wine's dialog even crashes on a name that does not fit).
+constexpr std::size_t kNameCapacity = 32767;
 
 constexpr char kFilter[] = "Text File (*.txt)\0*.TXT\0";
 constexpr char kInitialDir[] = "C:\\";
 constexpr char kDialogTitle[] = "Save As";
 constexpr char kSuffix[] = ".txt";
 constexpr char kMessageTitle[] = "Tamsket";
+constexpr char kUnusableNameText[] =
+    "The name you chose contains characters this program cannot use in file names. "
+    "Please save again under another name.";
 
 bool endsWithTxt(const std::string& name) {
   constexpr std::size_t kLength = sizeof kSuffix - 1;
@@ -138,19 +143,43 @@ SaveFileRequest buildSaveRequest(void* owner, void* instance) {
   return request;
 }
 
+// "0x3003": how the dialog's error codes are written down.
+std::string hex4(unsigned long value) {
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), "0123456789ABCDEF"[value % 16]);
+    value /= 16;
+  } while (value != 0 || digits.size() < 4);
+  return "0x" + digits;
+}
+
+std::string dialogFailureText(unsigned long dialogError) {
+  return "The Save As dialog failed (common dialog error " + hex4(dialogError) +
+         "), so the report was not saved.";
+}
+
 void saveKeyReport(ReportPlatform& platform, void* owner) {
-  // Saving runs with errors suppressed: nothing reaches the caller. Once a
-  // name was chosen, though, a report that did not land is worth a word.
-  std::string target;
-  bool saved = false;
+  // Saving runs with errors suppressed: nothing reaches the caller. A cancel
+  // stays silent; anything else that keeps the report from landing is told.
+  std::string problem;
   suppressErrors([&] {
     SaveFileRequest request = buildSaveRequest(owner, platform.applicationInstance());
-    if (!platform.askForFileName(request)) return;
-    target = reportFileName(splitAtNul(request.file));
-    saved = writeReport(platform, target);
+    unsigned long dialogError = 0;
+    if (!platform.askForFileName(request, dialogError)) {
+      if (dialogError != 0) problem = dialogFailureText(dialogError);
+      return;
+    }
+    const std::string target = reportFileName(splitAtNul(request.file));
+    // The 8-bit dialog hands back '?' for each character the system code page
+    // lacks, and '?' is never part of a Windows file name.
+    if (target.find('?') != std::string::npos) {
+      problem = kUnusableNameText;
+      return;
+    }
+    // Said unless the report lands, however writing it ends.
+    problem = "The report could not be saved to " + target + ".";
+    if (writeReport(platform, target)) problem.clear();
   });
-  if (saved || target.empty()) return;
-  suppressErrors([&] {
-    platform.tellUser(owner, "The report could not be saved to " + target + ".", kMessageTitle);
-  });
+  if (problem.empty()) return;
+  suppressErrors([&] { platform.tellUser(owner, problem, kMessageTitle); });
 }

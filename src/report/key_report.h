@@ -22,7 +22,7 @@ std::string reportText(const std::string& product, const std::string& key);
 using SaveFileRequest = platform::SaveFileRequest;
 
 // The save dialog's request: "Save As" at C:\ for text files, with empty
-// 256-character name buffers and no flags.
+// name buffers of 32,767 characters and no flags.
 SaveFileRequest buildSaveRequest(void* owner, void* instance);
 
 // What the save flow needs from the system. Files are opaque handles that the
@@ -31,8 +31,9 @@ class ReportPlatform {
  public:
   virtual ~ReportPlatform() = default;
   virtual void* applicationInstance() = 0;
-  // True when the user confirmed a name, left in request.file.
-  virtual bool askForFileName(SaveFileRequest& request) = 0;
+  // True when the user confirmed a name, left in request.file. Otherwise
+  // dialogError is the dialog's extended error: 0 when the user cancelled.
+  virtual bool askForFileName(SaveFileRequest& request, unsigned long& dialogError) = 0;
   // Creates an empty file of an unused name in `folder`; returns its path, or
   // "" on failure.
   virtual std::string createTempFile(const std::string& folder) = 0;
@@ -49,7 +50,8 @@ class ReportPlatform {
 // Asks for a file name and saves the report there, with the product and key
 // looked up at this moment. A cancelled dialog writes nothing. The report
 // lands whole or not at all: on failure any earlier file of that name is left
-// as it was and the user is told. Never throws.
+// as it was and the user is told, as when the dialog fails or the name holds
+// characters the 8-bit file functions cannot take. Never throws.
 void saveKeyReport(ReportPlatform& platform, void* owner);
 
 #ifdef _WIN32

@@ -17,8 +17,10 @@ class Win32ReportPlatform : public ReportPlatform {
  public:
   void* applicationInstance() override { return platform::getModuleHandleA(nullptr); }
 
-  bool askForFileName(SaveFileRequest& request) override {
-    return platform::getSaveFileNameA(request) != 0;
+  bool askForFileName(SaveFileRequest& request, unsigned long& dialogError) override {
+    const bool confirmed = platform::getSaveFileNameA(request) != 0;
+    dialogError = confirmed ? 0 : platform::commDlgExtendedError();
+    return confirmed;
   }
 
   std::string createTempFile(const std::string& folder) override {

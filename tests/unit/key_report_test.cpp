@@ -66,12 +66,13 @@ TEST(BuildSaveRequest, FillsEveryFieldOfTheRecord) {
   EXPECT_EQ(r.structSize, sizeof(void*) == 8 ? 136u : 76u);
   EXPECT_EQ(std::tie(r.owner, r.instance), std::make_tuple(&owner, &instance));
   EXPECT_EQ(r.filter, "Text File (*.txt)\0*.TXT\0"s);
-  EXPECT_EQ(r.file, std::string(257, '\0'));
-  EXPECT_EQ(r.fileTitle, std::string(257, '\0'));
+  // Room for any path Windows takes, and one NUL more than the dialog may fill.
+  EXPECT_EQ(r.file, std::string(32768, '\0'));
+  EXPECT_EQ(r.fileTitle, std::string(32768, '\0'));
   EXPECT_STREQ(r.initialDir, "C:\\");
   EXPECT_STREQ(r.title, "Save As");
   EXPECT_EQ(std::tie(r.maxCustFilter, r.filterIndex, r.maxFile, r.maxFileTitle, r.flags),
-            std::make_tuple(0u, 1u, 256u, 256u, 0u));
+            std::make_tuple(0u, 1u, 32767u, 32767u, 0u));
   EXPECT_EQ(std::tie(r.fileOffset, r.fileExtension, r.custData), std::make_tuple(0, 0, 0));
   EXPECT_EQ(std::tie(r.customFilter, r.defExt, r.hook, r.templateName),
             std::make_tuple(nullptr, nullptr, nullptr, nullptr));
@@ -83,6 +84,7 @@ class FakeReportPlatform : public ReportPlatform {
   Files files;
   std::string answer;  // the name the dialog returns unless cancelled
   bool cancel = false;
+  unsigned long dialogError = 0;  // reported with a cancel: 0 for the user's own
   std::string fault;  // the step that fails: "create temp", "open", "write half-way", ...
   std::vector<SaveFileRequest> requests;
   std::vector<std::string> tempFolders;
@@ -93,10 +95,11 @@ class FakeReportPlatform : public ReportPlatform {
 
   void* applicationInstance() override { return kInstance; }
 
-  bool askForFileName(SaveFileRequest& request) override {
+  bool askForFileName(SaveFileRequest& request, unsigned long& error) override {
     requests.push_back(request);
     // The dialog writes the NUL-ended name over the start of the buffer.
     if (!cancel) request.file.replace(0, answer.size() + 1, answer.c_str(), answer.size() + 1);
+    error = cancel ? dialogError : 0;
     return !cancel;
   }
 
@@ -239,6 +242,48 @@ TEST_F(SaveKeyReport, OnAnyFailureKeepsTheOldFileRemovesTheTemporaryOneAndTellsT
       EXPECT_EQ(fake.files, before);
       EXPECT_EQ(fake.messages, told);
     }
+  }
+}
+
+// A cancel is the user's own choice; a dialog that failed, or a name the
+// 8-bit file functions cannot take, is told, and nothing is written.
+TEST_F(SaveKeyReport, TellsTheUserWhenNoNameCameBackThatItCanUse) {
+  const std::string unusable =
+      "The name you chose contains characters this program cannot use in file names. "
+      "Please save again under another name.";
+  const struct {
+    const char* what;
+    bool cancel;
+    unsigned long dialogError;
+    std::string answer;
+    std::vector<std::string> told;
+  } cases[] = {
+      {"cancelled", true, 0, "", {}},
+      {"the buffer was too small",
+       true,
+       0x3003,
+       "",
+       {"The Save As dialog failed (common dialog error 0x3003), so the report was not saved."}},
+      {"an invalid record",
+       true,
+       0x1,
+       "",
+       {"The Save As dialog failed (common dialog error 0x0001), so the report was not saved."}},
+      {"Cyrillic letters the code page lacks", false, 0, "C:\\x\\??????", {unusable}},
+      {"one such letter at the end", false, 0, "C:\\x\\report?", {unusable}},
+  };
+  for (const auto& c : cases) {
+    fake = {};
+    fake.files = {{"C:\\x\\report.txt", "old"}};
+    fake.cancel = c.cancel;
+    fake.dialogError = c.dialogError;
+    fake.answer = c.answer;
+    save();
+    EXPECT_EQ(fake.files, (Files{{"C:\\x\\report.txt", "old"}})) << c.what;
+    EXPECT_TRUE(fake.tempFolders.empty()) << c.what;
+    Messages told;
+    for (const auto& text : c.told) told.emplace_back(owner, text, "Tamsket");
+    EXPECT_EQ(fake.messages, told) << c.what;
   }
 }
 
