@@ -45,6 +45,20 @@ class Selection {
   HGDIOBJ previous_;
 };
 
+// Hides this thread's caret, wherever it is, for one scope.
+class HiddenCaret {
+ public:
+  HiddenCaret() : hidden_(HideCaret(nullptr) != FALSE) {}
+  ~HiddenCaret() {
+    if (hidden_) ShowCaret(nullptr);
+  }
+  HiddenCaret(const HiddenCaret&) = delete;
+  HiddenCaret& operator=(const HiddenCaret&) = delete;
+
+ private:
+  bool hidden_;
+};
+
 // A print job that is cancelled unless it was finished.
 class PrintJob {
  public:
@@ -88,7 +102,9 @@ PrintResult printWindowImage(HWND window) {
   // The picture is read back from what the window shows rather than redrawn
   // (PrintWindow under Wine leaves the child controls out), so whatever still
   // waits to be painted, in the window or its controls (say, where the
-  // question's box just was), is painted first.
+  // question's box just was), is painted first. The text cursor of the box
+  // with the focus belongs on screen, not on paper.
+  const HiddenCaret hiddenCaret;
   RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
   RECT client{};
   if (!GetClientRect(window, &client) || client.right <= 0 || client.bottom <= 0) {

@@ -1,13 +1,17 @@
 #!/usr/bin/env python3
 """Checks the pages that the Windows tests printed to the CUPS PDF queue.
 
-    check_printout.py RECORD...
+    check_printout.py [--skip-if FILE] RECORD...
 
 Each record, left by one run of a Windows test, names the PDF its job became and says what the
 window looked like: client area, band and button rectangles in pixels, colours, and the screen's
 dpi. A record may name the area below the band where only the background shows ("grey"; by
 default the whole width from the band down to the button), and a part of the band that no text
-reaches ("band_plain"), for a band whose text covers more than a tenth of it. Rendered at that
+reaches ("band_plain"), for a band whose text covers more than a tenth of it, and where the text
+cursor of the box with the focus was on screen ("caret"), which must not be on paper. A record
+that says "skip REASON" stands for a test that could not print here; with --skip-if, a FILE that
+exists holds why the Windows tests could not run here at all. Either skips the check (exit code
+77), saying why. Rendered at that
 dpi, the window, printed at its size on screen, must cover the same pixels it had there, from
 the top left corner of the page (this queue prints to the paper's edge).
 """
@@ -22,6 +26,9 @@ SIZE_TOLERANCE = 3  # pixels, for rounding in the printer and in the renderer
 WHITE = (255, 255, 255)
 
 
+SKIPPED = 77  # ctest's SKIP_RETURN_CODE for this check
+
+
 def fail(message):
     print("FAIL: " + message)
     sys.exit(1)
@@ -32,7 +39,7 @@ def read_record(path):
     with open(path) as f:
         for line in f:
             key, _, rest = line.rstrip("\n").partition(" ")
-            record[key] = rest if key == "pdf" else [int(v) for v in rest.split()]
+            record[key] = rest if key in ("pdf", "skip") else [int(v) for v in rest.split()]
     return record
 
 
@@ -67,6 +74,13 @@ class Page:
         points = [(x, y) for y in range(top, bottom) for x in range(left, right)]
         return sum(1 for x, y in points if near(self.at(x, y), colour)) / len(points)
 
+    def full_dark_columns(self, box):
+        """The columns of box in which nearly every pixel is dark, as a text cursor draws."""
+        left, top, right, bottom = box
+        dark = lambda p: sum(p) < 3 * 96
+        return [x for x in range(left, right)
+                if sum(dark(self.at(x, y)) for y in range(top, bottom)) >= 0.8 * (bottom - top)]
+
     def bounds(self, colour):
         """The smallest box holding every pixel near colour, or None."""
         hits = [(x, y) for y in range(self.height) for x in range(self.width)
@@ -97,8 +111,7 @@ def inset(box, margin=SIZE_TOLERANCE):
     return (left + margin, top + margin, right - margin, bottom - margin)
 
 
-def check(record_path):
-    record = read_record(record_path)
+def check(record):
     pdf, dpi = record["pdf"], record["dpi"][0]
     pages = render(pdf, dpi)
     if len(pages) != 1:
@@ -132,14 +145,30 @@ def check(record_path):
     below_window = (0, window[3] + SIZE_TOLERANCE, window[2], window[3] + 50)
     if any(page.share(box, WHITE) < 0.99 for box in (right_of_window, below_window)):
         fail("%s: the window reaches beyond %s: printed larger than on screen" % (pdf, window))
+    if "caret" in record:
+        left, top, right, bottom = record["caret"]
+        area = (left - SIZE_TOLERANCE, top + 1, right + SIZE_TOLERANCE, bottom - 1)
+        if page.full_dark_columns(area):
+            fail("%s: the text cursor is on the page, at x=%s" % (pdf, page.full_dark_columns(area)))
     print("%s at %d dpi: one page, band %s, grey below, button present" % (pdf, dpi, found))
     os.remove(pdf)  # a failing page stays for a person to look at
 
 
 def main():
+    paths = sys.argv[1:]
+    if paths[:1] == ["--skip-if"]:
+        if os.path.exists(paths[1]):
+            print("SKIPPED: " + open(paths[1]).read().strip())
+            sys.exit(SKIPPED)
+        paths = paths[2:]
+    records = [read_record(path) for path in paths]
+    skipped = [r["skip"] for r in records if "skip" in r]
+    if skipped:
+        print("SKIPPED: " + "; ".join(skipped))
+        sys.exit(SKIPPED)
     wait_for_queue()
-    for record_path in sys.argv[1:]:
-        check(record_path)
+    for record in records:
+        check(record)
 
 
 if __name__ == "__main__":

@@ -78,6 +78,7 @@ struct Page {
   RECT button;
   std::optional<RECT> bandPlain;  // where no text reaches, for a band mostly text
   std::optional<RECT> grey;       // background below the band; else down to the button
+  std::optional<RECT> caret;      // where the text cursor was on screen: not on paper
 };
 
 inline std::ostream& operator<<(std::ostream& out, const RECT& r) {
@@ -91,11 +92,16 @@ template <typename Print>
 void printAndRecord(const std::string& variant, const Page& page, Print print) {
   std::string record = wintest::windowsPathFromEnv("TAMSKET_PRINTOUT_RECORD");
   const std::string pdfFolder = wintest::windowsPathFromEnv("TAMSKET_PDF_DIR");
-  const auto printer = defaultPrinter();
-  ASSERT_TRUE(printer && !pdfFolder.empty() && !record.empty())
-      << "run this under wine-run.sh, after wine_env_up has set up the CUPS queue PDF";
+  ASSERT_TRUE(!pdfFolder.empty() && !record.empty()) << "run this under wine-run.sh";
   if (!variant.empty()) record.insert(record.size() - 4, "-" + variant);
   DeleteFileA(record.c_str());  // an earlier run's record must not stand in for this one
+  const auto printer = defaultPrinter();
+  if (!printer) {
+    // The check of the page is skipped with the test, for the same reason.
+    const char* why = "no default printer: the CUPS queue PDF is not set up";
+    std::ofstream(record) << "skip " << why << "\n";
+    GTEST_SKIP() << why;
+  }
   const auto jobsBefore = cupsJobs(*printer);
   ASSERT_TRUE(jobsBefore) << "lpstat could not be asked";
   const auto pdfsBefore = tamsketPdfs(pdfFolder);
@@ -133,6 +139,7 @@ void printAndRecord(const std::string& variant, const Page& page, Print print) {
       << "\nbackground " << rgb(page.background) << "\nbutton " << page.button << "\n";
   if (page.bandPlain) out << "band_plain " << *page.bandPlain << "\n";
   if (page.grey) out << "grey " << *page.grey << "\n";
+  if (page.caret) out << "caret " << *page.caret << "\n";
   ASSERT_TRUE(out.good()) << "cannot write " << record;
 }
 

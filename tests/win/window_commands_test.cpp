@@ -177,7 +177,22 @@ TEST_F(WindowCommands, OnlyAClickOnTheLinkOpensTheMakersSite) {
 // page with the window. Answered No, Print must send no job.
 class WindowPrint : public WindowCommands {};
 
+// The focus goes to the product box before the question: its text cursor,
+// kept from blinking off meanwhile, must not be printed with the window.
 TEST_F(WindowPrint, AnsweredNoPrintsNothingAndYesTheWindowOnOnePage) {
+  const HWND txtVer = control(ControlId::txtVer);
+  SetFocus(txtVer);
+  SendMessageW(txtVer, EM_SETSEL, 18, 18);  // after "Microsoft Exchange"
+  const UINT blink = GetCaretBlinkTime();
+  SetCaretBlinkTime(60000);
+  wintest::pumpMessages();
+  GUITHREADINFO gui{};
+  gui.cbSize = sizeof gui;
+  ASSERT_TRUE(GetGUIThreadInfo(GetCurrentThreadId(), &gui));
+  ASSERT_EQ(gui.hwndCaret, txtVer);
+  RECT caret = gui.rcCaret;
+  ASSERT_GT(caret.bottom - caret.top, 4) << "a visible text cursor";
+  MapWindowPoints(txtVer, window, reinterpret_cast<POINT*>(&caret), 2);
   const printout::Page page{
       {0, 0, px(6120), px(2795)},
       {0, 0, px(6120), px(735)},  // Label1 reaches past the right edge
@@ -186,6 +201,7 @@ TEST_F(WindowPrint, AnsweredNoPrintsNothingAndYesTheWindowOnOnePage) {
       twipsRect(240, 1200, 1575, 255),
       RECT{0, px(480), px(3960), px(735)},  // below the title, left of the link
       RECT{0, px(735), px(6120), px(960)},  // down to the "Product" caption
+      caret,
   };
   printout::printAndRecord("window", page, [&] {
     const auto jobs = printout::cupsJobs(*printout::defaultPrinter());
@@ -203,6 +219,7 @@ TEST_F(WindowPrint, AnsweredNoPrintsNothingAndYesTheWindowOnOnePage) {
     ASSERT_EQ(yes.size(), 1u) << "the question, and no message after printing";
     EXPECT_EQ(yes[0].text, kQuestion);
   });
+  SetCaretBlinkTime(blink);
 }
 
 // Runs as win_window_commands_no_printer, with CUPS out of Wine's reach.
