@@ -1,8 +1,9 @@
 #pragma once
 
-// Answers the modal dialogs ("#32770") that code under test opens: a helper
-// thread gives each the next answer of a script. A dialog with no answer left,
-// an answer left unused, or a dialog that will not close fails the test.
+// Answers the modal dialogs ("#32770") that code under test opens, the way
+// Wine's own dialog tests do: a CBT hook on the UI thread gives each the next
+// answer of a script. A dialog with no answer left, an answer left unused, or
+// a dialog that will not close fails the test.
 //
 //   const auto seen = answering({saveAs("Z:\\tmp\\x\\report")}, [] { saveKeyReport(nullptr); });
 #include <windows.h>
@@ -10,9 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
+#include <set>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -24,10 +24,13 @@ inline constexpr int kMessageText = 0xFFFF;  // the static holding a message box
 
 struct Answer {
   bool forFileDialog;
-  std::string fileName;  // typed before the button is pressed, unless empty
+  std::wstring fileName;  // typed before the button is pressed, unless empty
   int button;
 };
-inline Answer saveAs(std::string fileName) { return {true, std::move(fileName), IDOK}; }
+inline Answer saveAs(std::wstring fileName) { return {true, std::move(fileName), IDOK}; }
+inline Answer saveAs(const std::string& fileName) {
+  return saveAs(std::wstring(fileName.begin(), fileName.end()));  // ASCII names
+}
 inline Answer cancelFileDialog() { return {true, {}, IDCANCEL}; }
 inline Answer pressButton(int button) { return {false, {}, button}; }
 
@@ -45,18 +48,26 @@ struct SeenDialog {
 
 namespace detail {
 
-// With a time limit, so that a UI thread that has left its modal loop cannot
-// stall the watcher.
 inline LRESULT send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
-  DWORD_PTR result = 0;
-  SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &result);
-  return static_cast<LRESULT>(result);
+  return SendMessageA(window, message, wParam, lParam);
 }
 
 inline std::string textOf(HWND window) {
   char text[512] = {};
   send(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
   return text;
+}
+
+inline BOOL CALLBACK noteButtonOrIcon(HWND child, LPARAM param) {
+  auto& seen = *reinterpret_cast<SeenDialog*>(param);
+  char className[16] = {};
+  GetClassNameA(child, className, sizeof className);
+  if (!IsWindowVisible(child)) return TRUE;
+  if (lstrcmpiA(className, "Button") == 0) seen.buttons.push_back(GetDlgCtrlID(child));
+  seen.hasIcon |= lstrcmpiA(className, "Static") == 0 &&
+                  (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+                  send(child, STM_GETICON) != 0;
+  return TRUE;
 }
 
 inline SeenDialog describe(HWND dialog) {
@@ -75,20 +86,7 @@ inline SeenDialog describe(HWND dialog) {
     return seen;
   }
   seen.text = textOf(GetDlgItem(dialog, kMessageText));
-  EnumChildWindows(
-      dialog,
-      [](HWND child, LPARAM param) -> BOOL {
-        auto& seen = *reinterpret_cast<SeenDialog*>(param);
-        char className[16] = {};
-        GetClassNameA(child, className, sizeof className);
-        if (!IsWindowVisible(child)) return TRUE;
-        if (lstrcmpiA(className, "Button") == 0) seen.buttons.push_back(GetDlgCtrlID(child));
-        seen.hasIcon |= lstrcmpiA(className, "Static") == 0 &&
-                        (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
-                        send(child, STM_GETICON) != 0;
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&seen));
+  EnumChildWindows(dialog, noteButtonOrIcon, reinterpret_cast<LPARAM>(&seen));
   std::sort(seen.buttons.begin(), seen.buttons.end());
   // The one drawn as the default: Wine's message box answers DM_GETDEFID with
   // IDOK whatever its buttons.
@@ -100,23 +98,14 @@ inline SeenDialog describe(HWND dialog) {
   return seen;
 }
 
-inline HWND findDialog(DWORD thread) {
-  HWND found = nullptr;
-  EnumThreadWindows(
-      thread,
-      [](HWND window, LPARAM param) -> BOOL {
-        char className[16] = {};
-        GetClassNameA(window, className, sizeof className);
-        if (std::string(className) != "#32770" || !IsWindowVisible(window)) return TRUE;
-        *reinterpret_cast<HWND*>(param) = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&found));
-  return found;
+inline bool isDialog(HWND window) {
+  char className[16] = {};
+  GetClassNameA(window, className, sizeof className);
+  return std::string(className) == "#32770";
 }
 
-// Posted, not sent: the click may open another modal dialog, which the
-// watcher must stay free to answer.
+// Posted, not sent: the click may open another modal dialog, which the hook
+// must stay free to answer.
 inline void click(HWND dialog, int button) {
   if (HWND control = GetDlgItem(dialog, button)) {
     PostMessageA(control, BM_CLICK, 0, 0);
@@ -125,55 +114,92 @@ inline void click(HWND dialog, int button) {
   }
 }
 
-}  // namespace detail
-
-// Runs `call` with the dialogs it opens answered by `script`; returns what
-// those dialogs showed.
-template <typename Call>
-std::vector<SeenDialog> answering(std::vector<Answer> script, Call call) {
+// Everything runs on the UI thread, inside the dialogs' own modal loops: a CBT
+// hook sees each dialog activated and sets a timer on it; WM_TIMER comes only
+// once the dialog has handled everything else queued for it, painting
+// included, so the answer reaches a dialog that has settled.
+struct Driver {
+  std::vector<Answer> script;
+  std::size_t next = 0;
   std::vector<SeenDialog> seen;
   std::vector<std::string> problems;
-  std::size_t next = 0;
-  std::atomic<bool> stop{false};
-  std::thread watcher([&, uiThread = GetCurrentThreadId()] {
-    while (!stop) {
-      HWND dialog = detail::findDialog(uiThread);
-      if (!dialog) {
-        Sleep(20);
-        continue;
-      }
-      Sleep(250);  // answered before it has settled, a dialog loses the answer
-      const SeenDialog& now = seen.emplace_back(detail::describe(dialog));
-      const std::string which = "\"" + now.title + "\" " + now.text;
-      if (next == script.size() || script[next].forFileDialog != now.isFileDialog) {
-        problems.push_back((next == script.size() ? "unexpected dialog "
-                                                  : "answer " + std::to_string(next + 1) +
-                                                        " met the wrong dialog: ") +
-                           which);
-        detail::click(dialog, IDCANCEL);
-      } else {
-        const Answer& answer = script[next++];
-        if (!answer.fileName.empty()) {
-          detail::send(GetDlgItem(dialog, kFileNameBox), WM_SETTEXT, 0,
-                       reinterpret_cast<LPARAM>(answer.fileName.c_str()));
-        }
-        detail::click(dialog, answer.button);
-      }
-      for (int wait = 0; IsWindowVisible(dialog) && wait < 750; ++wait) Sleep(20);
-      if (IsWindowVisible(dialog)) {
-        problems.push_back("dialog " + which + " stayed open after its answer");
-        detail::click(dialog, IDCANCEL);
-      }
-    }
-  });
-  call();
-  stop = true;
-  watcher.join();
-  for (; next < script.size(); ++next) {
-    problems.push_back("answer " + std::to_string(next + 1) + " found no dialog to answer");
+  std::set<HWND> met;
+  HHOOK hook = nullptr;
+};
+
+inline Driver*& current() {
+  static Driver* driver = nullptr;
+  return driver;
+}
+
+constexpr UINT_PTR kAnswerTimer = 0x7A01;
+constexpr UINT_PTR kWatchdogTimer = 0x7A02;
+// Only bounds a failure: an answered dialog that is still open this long after
+// its answer will never close by itself.
+constexpr UINT kWatchdogMs = 15000;
+
+inline void CALLBACK watchdog(HWND dialog, UINT, UINT_PTR id, DWORD) {
+  KillTimer(dialog, id);
+  current()->problems.push_back("dialog \"" + textOf(dialog) + "\" stayed open after its answer");
+  EndDialog(dialog, IDCANCEL);
+}
+
+inline void CALLBACK answer(HWND dialog, UINT, UINT_PTR id, DWORD) {
+  KillTimer(dialog, id);
+  Driver& driver = *current();
+  const SeenDialog& now = driver.seen.emplace_back(describe(dialog));
+  const std::string which = "\"" + now.title + "\" " + now.text;
+  if (driver.next == driver.script.size() ||
+      driver.script[driver.next].forFileDialog != now.isFileDialog) {
+    driver.problems.push_back(driver.next == driver.script.size()
+                                  ? "unexpected dialog " + which
+                                  : "answer " + std::to_string(driver.next + 1) +
+                                        " met the wrong dialog: " + which);
+    EndDialog(dialog, IDCANCEL);
+    return;
   }
-  for (const auto& problem : problems) ADD_FAILURE() << problem;
-  return seen;
+  const Answer& next = driver.script[driver.next++];
+  if (!next.fileName.empty()) {
+    // Wide, so that a name outside the system code page reaches the dialog as typed.
+    SendMessageW(GetDlgItem(dialog, kFileNameBox), WM_SETTEXT, 0,
+                 reinterpret_cast<LPARAM>(next.fileName.c_str()));
+  }
+  click(dialog, next.button);
+  SetTimer(dialog, kWatchdogTimer, kWatchdogMs, watchdog);
+}
+
+inline LRESULT CALLBACK onCbt(int code, WPARAM wParam, LPARAM lParam) {
+  Driver* driver = current();
+  if (code == HCBT_ACTIVATE && driver) {
+    const HWND window = reinterpret_cast<HWND>(wParam);
+    // A dialog is activated again when a box it opened closes; it is answered once.
+    if (isDialog(window) && driver->met.insert(window).second) {
+      SetTimer(window, kAnswerTimer, USER_TIMER_MINIMUM, answer);
+    }
+  }
+  return CallNextHookEx(driver ? driver->hook : nullptr, code, wParam, lParam);
+}
+
+}  // namespace detail
+
+// Runs `call` on this thread with the dialogs it opens answered by `script`;
+// returns what those dialogs showed.
+template <typename Call>
+std::vector<SeenDialog> answering(std::vector<Answer> script, Call call) {
+  detail::Driver driver;
+  driver.script = std::move(script);
+  driver.hook = SetWindowsHookExW(WH_CBT, detail::onCbt, nullptr, GetCurrentThreadId());
+  EXPECT_NE(driver.hook, nullptr) << "SetWindowsHookExW(WH_CBT) failed: " << GetLastError();
+  detail::Driver* const outer = std::exchange(detail::current(), &driver);
+  call();
+  detail::current() = outer;
+  if (driver.hook) UnhookWindowsHookEx(driver.hook);
+  for (; driver.next < driver.script.size(); ++driver.next) {
+    driver.problems.push_back("answer " + std::to_string(driver.next + 1) +
+                              " found no dialog to answer");
+  }
+  for (const auto& problem : driver.problems) ADD_FAILURE() << problem;
+  return driver.seen;
 }
 
 }  // namespace dialogs

@@ -66,21 +66,23 @@ constexpr RECT kBand = {0, 0, 400, 80};
 constexpr RECT kButton = {24, 200, 144, 232};
 constexpr COLORREF kGrey = RGB(200, 200, 200);
 
+LRESULT CALLBACK paintStandIn(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_PAINT) return DefWindowProcA(window, message, wParam, lParam);
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window, &paint);
+  FillRect(dc, &kBand, GetSysColorBrush(COLOR_HIGHLIGHT));
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHTTEXT));
+  RECT text = kBand;
+  DrawTextA(dc, "Microsoft Exchange", -1, &text, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+  EndPaint(window, &paint);
+  return 0;
+}
+
 HWND createStandIn() {
   static const ATOM standIn = [] {
     WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-      if (message != WM_PAINT) return DefWindowProcA(window, message, wParam, lParam);
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(window, &paint);
-      FillRect(dc, &kBand, GetSysColorBrush(COLOR_HIGHLIGHT));
-      SetBkMode(dc, TRANSPARENT);
-      SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHTTEXT));
-      RECT text = kBand;
-      DrawTextA(dc, "Microsoft Exchange", -1, &text, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-      EndPaint(window, &paint);
-      return LRESULT{0};
-    };
+    windowClass.lpfnWndProc = paintStandIn;
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.hbrBackground = CreateSolidBrush(kGrey);
     windowClass.lpszClassName = "TamsketPrintTest";
@@ -99,7 +101,7 @@ HWND createStandIn() {
 TEST(PrintWindowImage, SendsTheWindowToTheDefaultPrinter) {
   HWND window = createStandIn();
   const printout::Page page{
-      {0, 0, 400, 300}, kBand, GetSysColor(COLOR_HIGHLIGHT), kGrey, kButton, {}, {}};
+      {0, 0, 400, 300}, kBand, GetSysColor(COLOR_HIGHLIGHT), kGrey, kButton, {}, {}, {}};
   printout::printAndRecord("", page, [&] {
     EXPECT_EQ(platform::printWindowImage(window), platform::PrintResult::printed);
   });
