@@ -3,13 +3,20 @@
 # keyboard (the key box has the focus; Tab moves to Copy, space presses it),
 # its key read from the X11 clipboard while it is still open, then closed
 # with Alt+F4, after which it must exit with 0.
-#   copy_blackbox.sh WINE_RUN STATE_DIR TAMSKET_EXE
+#   copy_blackbox.sh WINE_RUN STATE_DIR TAMSKET_EXE x86|amd64
 # Everything started here runs with its descriptors away from ctest's pipes,
 # under a time limit, and is stopped on the way out.
 set -euo pipefail
 wine_run=$1
 exe=$3
+# The key goes into the registry view the program reads: a 32-bit program
+# reads the 32-bit one.
+view=/reg:$([ "$4" = x86 ] && echo 32 || echo 64)
 exchange='HKLM\SOFTWARE\Microsoft\Exchange'
+if [ -f "$2/no-32bit" ]; then
+  echo "SKIPPED: $(cat "$2/no-32bit")"
+  exit 77
+fi
 # The packed key sits at offset 52 of the value; what comes before it does
 # not take part in the key.
 value=$(printf '00%.0s' $(seq 52))3a910ce75518d26b04af7329be4002
@@ -21,7 +28,7 @@ pids=()
 
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
-  "$wine_run" reg delete "$exchange" /f </dev/null >/dev/null 2>&1 || true
+  "$wine_run" reg delete "$exchange" "$view" /f </dev/null >/dev/null 2>&1 || true
   rm -f "$log"
 }
 trap cleanup EXIT
@@ -46,7 +53,7 @@ main_window() { timeout 2 xdotool search --onlyvisible --pid "$tamsket" 2>/dev/n
 has_window() { [ -n "$(main_window)" ]; }
 tamsket_ended() { ! kill -0 "$tamsket" 2>/dev/null; }
 
-"$wine_run" reg add "$exchange\\Setup" /v DigitalProductId /t REG_BINARY /d "$value" /f \
+"$wine_run" reg add "$exchange\\Setup" /v DigitalProductId /t REG_BINARY /d "$value" "$view" /f \
   </dev/null >/dev/null 2>&1 || fail "could not write the key into the registry"
 
 # Something else on the clipboard first, so that a Copy that does nothing shows.
