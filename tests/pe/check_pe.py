@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """Checks a built tamsket.exe the way a clean Windows machine will see it.
 
-    check_pe.py EXE --arch x86|amd64
+    check_pe.py EXE --arch x86|amd64 --version 1.1.0.5 [--imports DLL...] [--max-size BYTES]
 
 - every imported DLL ships with Windows: a MinGW runtime DLL (libstdc++-6, libgcc_s_*,
   libwinpthread-1) means the exe was not linked -static and will not start without MinGW;
+- with --imports, the exe imports exactly those DLLs (the ones it needs to start; the others
+  it loads on first use), and with --max-size it is no larger than that;
 - the manifest (RT_MANIFEST 1) names the exe's own architecture for the program and for its
   Common-Controls 6 dependency (else Windows refuses to start it), and asks for asInvoker;
-- RT_VERSION carries file and product version 1.1.0.5; the icon group has 32x32 and 16x16
+- RT_VERSION carries the file and product version given; the icon group has 32x32 and 16x16
   images; the pointer is there.
 The PE file is parsed here directly, so the check does not depend on which binutils are around.
 Exit status: 0 all good, 1 a check failed, 2 the file could not be read as a PE image.
@@ -26,7 +28,6 @@ RT_GROUP_CURSOR, RT_GROUP_ICON, RT_MANIFEST = 12, 14, 24
 # Machine, optional header magic, image kind, and the manifest's processorArchitecture: Windows
 # matches that case-insensitively, but the build writes it exactly so, and so it is expected.
 ARCHES = {"x86": (0x014C, 0x10B, "PE32", "X86"), "amd64": (0x8664, 0x20B, "PE32+", "amd64")}
-VERSION = "1.1.0.5"
 
 # DLLs present on every supported Windows; compared case-insensitively.
 SYSTEM_DLLS = ["kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "comdlg32.dll",
@@ -183,7 +184,7 @@ def version_nodes(data, off=0):
         child = (child + max(struct.unpack_from("<H", data, child)[0], 6) + 3) & ~3
 
 
-def check_version(blocks, problems):
+def check_version(blocks, expected, problems):
     """The summary of the version record, checking its file and product version."""
     if not blocks:
         problems.append("no RT_VERSION resource")
@@ -197,8 +198,8 @@ def check_version(blocks, problems):
         for name, at in (("FILEVERSION", 8), ("PRODUCTVERSION", 16)):
             ms, ls = struct.unpack_from("<II", value, at)
             got[name] = f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
-            if got[name] != VERSION:
-                problems.append(f"{name} is {got[name]}, expected {VERSION}")
+            if got[name] != expected:
+                problems.append(f"{name} is {got[name]}, expected {expected}")
         # The string tables' entries are the text nodes.
         strings = {k: v.decode("utf-16-le").split("\0", 1)[0] for k, v, text in inner if text}
         summary = f"file {got['FILEVERSION']}, product {got['PRODUCTVERSION']}, " \
@@ -249,10 +250,14 @@ def main():
     parser = argparse.ArgumentParser(description="Check tamsket.exe's imports and resources.")
     parser.add_argument("exe")
     parser.add_argument("--arch", required=True, choices=sorted(ARCHES))
+    parser.add_argument("--version", required=True, help="the file and product version, a.b.c.d")
+    parser.add_argument("--imports", nargs="+", metavar="DLL", help="the exact set of DLLs")
+    parser.add_argument("--max-size", type=int, metavar="BYTES")
     args = parser.parse_args()
     try:
         with open(args.exe, "rb") as f:
-            pe = PeImage(f.read())
+            image = f.read()
+            pe = PeImage(image)
         imports, res = pe.imports(), pe.resources()
     except (OSError, struct.error, ValueError) as e:  # ValueError: not a PE image
         print(f"{args.exe}: cannot read as a PE image: {e}", file=sys.stderr)
@@ -274,6 +279,14 @@ def main():
             problems.append(f"imports {dll}, which is not part of Windows{hint}")
     if not imports:
         problems.append("no import table")
+    if args.imports is not None:
+        found = sorted(dll.lower() for dll, _ in imports)
+        wanted = sorted(dll.lower() for dll in args.imports)
+        if found != wanted:
+            problems.append(f"imports {found}, expected exactly {wanted}")
+    print(f"size:     {len(image)} bytes" + (f" (at most {args.max_size})" if args.max_size else ""))
+    if args.max_size is not None and len(image) > args.max_size:
+        problems.append(f"{len(image)} bytes, more than the {args.max_size} allowed")
 
     manifests = res.get(RT_MANIFEST, {})
     if 1 in manifests:
@@ -281,7 +294,7 @@ def main():
     else:
         # The loader only looks at id 1 (CREATEPROCESS_MANIFEST_RESOURCE_ID) for an exe.
         problems.append(f"no RT_MANIFEST resource with id 1 (found ids {sorted(manifests, key=str)})")
-    version = check_version(list(res.get(RT_VERSION, {}).values()), problems)
+    version = check_version(list(res.get(RT_VERSION, {}).values()), args.version, problems)
     icons, cursors = check_icons(res, problems), check_cursors(res, problems)
 
     print(f"manifest: {'present' if 1 in manifests else 'missing'}")
