@@ -3,12 +3,14 @@
 
 164 bytes laid out as Exchange writes them: the size, a version, the product id
 text, then the packed key at offset 52. Invented, not a real key; it decodes to
-FB4GD-VCCYG-YBTTT-7FD2M-4GXJW.
+M3R7T-JV33T-PWDB4-F9XM2-RYBVD, the key the tests install and the screenshot in
+README shows.
 """
 import struct
 
 value = bytearray(164)
 struct.pack_into("<II", value, 0, 164, 3)
-value[8:32] = b"12345-678-9012345-67890\0"
-value[52:67] = bytes.fromhex("5e2a91c3077bd4108ee63b52a9f106")
+value[8:32] = b"65317-308-1234567-45296\0"
+value[52:67] = bytes.fromhex("3a910ce75518d26b04af7329be4002")
+value[67:] = bytes(0xA0 + i % 16 for i in range(67, 164))
 print(value.hex())

@@ -49,7 +49,11 @@ poll() {
 }
 clipboard() { timeout 2 xclip -o -selection clipboard 2>/dev/null </dev/null; }
 clipboard_is() { [ "$(clipboard)" = "$1" ]; }
-main_window() { timeout 2 xdotool search --onlyvisible --pid "$tamsket" 2>/dev/null | head -n 1; }
+# By its class, not its process: a 32-bit program runs in a process of its own,
+# started by the launcher, which waits for it and passes its exit code on.
+main_window() {
+  timeout 2 xdotool search --onlyvisible --classname '^tamsket\.exe$' 2>/dev/null | head -n 1
+}
 has_window() { [ -n "$(main_window)" ]; }
 tamsket_ended() { ! kill -0 "$tamsket" 2>/dev/null; }
 
