@@ -77,6 +77,8 @@ class KeyReportOnWindows : public ::testing::Test {
   void SetUp() override {
     wintest::removeExchangeKey();
     wintest::writeProductId(REG_BINARY, realisticValue());
+    // Windows process ids are reused: an earlier run's folder may still be there.
+    std::filesystem::remove_all(folder_);
     ASSERT_TRUE(std::filesystem::create_directory(folder_)) << folder_;
     owner_ = CreateWindowExA(0, "STATIC", "owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 200,
                              100, nullptr, nullptr, nullptr, nullptr);
