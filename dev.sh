@@ -8,7 +8,8 @@ cd "$(dirname "$0")"
 
 packages=(cmake make g++ googletest libbenchmark-dev python3
           g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 xvfb xauth
-          cups printer-driver-cups-pdf poppler-utils fonts-wine fonts-dejavu-core xclip xdotool)
+          cups printer-driver-cups-pdf poppler-utils fonts-wine fonts-dejavu-core xclip xdotool
+          ansible-core)
 
 install_missing() {
   local missing=()
