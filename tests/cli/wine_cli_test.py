@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """tamsket-cli.exe under Wine, in a prefix of its own kept in the build folder.
 
-    wine_cli_test.py --exe EXE --holder HOLD_FILE_EXE --state DIR --hives DIR
+    wine_cli_test.py --exe EXE --holder HOLD_FILE_EXE --state DIR [--i686]
 
 The live registry with the value in the 32-bit view only, the 64-bit view only,
 both and neither; --computer with this machine's own name and an unknown one;
@@ -24,6 +24,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from cli_support import KEY_A, KEY_B, VALUE_A, VALUE_B, run  # noqa: E402
+import cli_fixtures  # noqa: E402
 
 SKIP = 77
 WINE = "/usr/lib/wine/wine64"
@@ -170,12 +171,72 @@ def test_computers(wine, cli):
           and records[1]["key"] == KEY_B, f"unknown computer, then this one: {records}")
 
 
+def software_hive(path, view_values):
+    """A 64-bit Windows' SOFTWARE hive holding `view_values`: view -> DigitalProductId."""
+    keys = {"Wow6432Node\\Microsoft": {}}
+    for view, data in view_values.items():
+        setup = "Microsoft\\Exchange\\Setup"
+        keys[setup if view == "64" else "Wow6432Node\\" + setup] = {"DigitalProductId": (3, data)}
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    cli_fixtures.write_software_hive(path, keys)
+    return path
+
+
+def test_hives(wine, cli, work, holder):
+    # A path a Windows user may well have, in Cyrillic.
+    evidence = software_hive(os.path.join(work, "Улики", "SOFTWARE"), {"32": VALUE_A, "64": VALUE_B})
+    os.utime(evidence, ns=(1_500_000_000_000_000_000, 1_400_000_000_000_000_000))
+    before = os.stat(evidence)
+    digest = hashlib.sha256(open(evidence, "rb").read()).hexdigest()
+    status, out, err = cli("--json", "--hive", windows_path(evidence))
+    records = json_records(out)
+    check(status == 0, f"Cyrillic --hive: exit {status}: {err}")
+    check([(r["location"], r["view"], r["key"], r["hiveState"]) for r in records]
+          == [(windows_path(evidence), "32-bit", KEY_A, "clean"),
+              (windows_path(evidence), "64-bit", KEY_B, "clean")], f"Cyrillic --hive: {records}")
+    status, out, err = cli("--hive", windows_path(evidence))
+    check(status == 0 and windows_path(evidence) in out.decode("utf-8"),
+          f"Cyrillic path in the text output: {out!r}")
+
+    volume = os.path.join(work, "volume")
+    software_hive(os.path.join(volume, "wINDOWS", "system32", "CONFIG", "Software"), {"64": VALUE_B})
+    for given in (windows_path(volume), windows_path(volume) + "\\", windows_path(volume) + "\\windows"):
+        status, out, err = cli("--json", "--windows", given)
+        records = json_records(out)
+        check(status == 0 and [r["key"] for r in records] == [KEY_B],
+              f"--windows {given}: exit {status}: {records} {err}")
+    status, out, err = cli("--json", "--windows", windows_path(work))
+    records = json_records(out)
+    check(status == 2 and records[0]["error"]["code"] == "no-hive-found",
+          f"--windows without a hive: {status} {records}")
+
+    # Held open without sharing, as a running Windows holds its own hive.
+    held = subprocess.Popen([WINE, holder, windows_path(evidence)], env=wine.env,
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL)
+    try:
+        ready = held.stdout.readline()
+        check(ready == b"held\n", f"the holder has the file: {ready!r}")
+        status, out, err = cli("--json", "--hive", windows_path(evidence))
+        records = json_records(out)
+        check(status == 2 and len(records) == 1 and records[0]["error"]["code"] == "in-use",
+              f"hive in use: exit {status}: {records}")
+        check("live registry" in err and err.count("\n") == 1, f"hive in use, the message: {err!r}")
+    finally:
+        held.stdin.close()
+        held.wait(timeout=30)
+
+    after = os.stat(evidence)
+    check(hashlib.sha256(open(evidence, "rb").read()).hexdigest() == digest, "hive bytes unchanged")
+    check((after.st_mtime_ns, after.st_ctime_ns) == (before.st_mtime_ns, before.st_ctime_ns),
+          "hive times unchanged")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--holder", required=True)
     parser.add_argument("--state", required=True)
-    parser.add_argument("--hives", required=True)
     parser.add_argument("--i686", action="store_true", help="the build is 32-bit")
     args = parser.parse_args()
 
@@ -206,6 +267,9 @@ def main():
         test_live_registry(wine, cli)
         test_text_and_csv(wine, cli)
         test_computers(wine, cli)
+        work = os.path.join(args.state, "hives")
+        shutil.rmtree(work, ignore_errors=True)
+        test_hives(wine, cli, work, args.holder)
     finally:
         wine.clear_values()
         wine.stop_server()
