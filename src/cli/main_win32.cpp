@@ -23,7 +23,6 @@ constexpr int kQueryAttempts = 8;
 std::string toUtf8(const wchar_t* text, std::size_t length) {
   return cli::utf16ToUtf8(reinterpret_cast<const char16_t*>(text), length);
 }
-std::string toUtf8(const std::wstring& text) { return toUtf8(text.data(), text.size()); }
 
 std::wstring toWide(const std::string& text) {
   const std::u16string wide = cli::utf8ToUtf16(text);

@@ -46,7 +46,7 @@ def windows_path(path):
 
 class Wine:
     def __init__(self, state):
-        self.prefix = os.path.join(state, "prefix")
+        self.prefix = os.path.join(os.path.abspath(state), "prefix")
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", LANG="C.UTF-8",
                         LC_ALL="C.UTF-8",
                         WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d")
@@ -62,6 +62,8 @@ class Wine:
         subprocess.run([WINE, "wineboot", "-u"], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=240)
         subprocess.run([WINESERVER, "-w"], env=self.env, timeout=120)
+        if not os.path.exists(os.path.join(self.prefix, "drive_c/windows/system32/kernel32.dll")):
+            raise RuntimeError(f"wineboot made no prefix in {self.prefix}")
         open(ready, "w").close()
 
     def start_server(self):
@@ -252,7 +254,8 @@ def main():
             os.path.join(wine.prefix, "drive_c/windows/syswow64/kernel32.dll")):
         print("SKIP: the Wine prefix has no 32-bit side (made before wine32 was installed?)")
         return SKIP
-    exe = args.exe
+    exe = os.path.abspath(args.exe)
+    holder = os.path.abspath(args.holder)
 
     def cli(*cli_args):
         return wine.wine(exe, *cli_args)
@@ -267,9 +270,9 @@ def main():
         test_live_registry(wine, cli)
         test_text_and_csv(wine, cli)
         test_computers(wine, cli)
-        work = os.path.join(args.state, "hives")
+        work = os.path.join(os.path.abspath(args.state), "hives")
         shutil.rmtree(work, ignore_errors=True)
-        test_hives(wine, cli, work, args.holder)
+        test_hives(wine, cli, work, holder)
     finally:
         wine.clear_values()
         wine.stop_server()
