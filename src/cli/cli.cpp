@@ -1,5 +1,7 @@
 #include "cli/cli.h"
 
+#include <iterator>
+
 #include "cli/output.h"
 
 #ifndef TAMSKET_VERSION
@@ -104,17 +106,15 @@ std::vector<KeyRecord> readHiveFile(const Argument& file) {
     const char* path;
     View view;
   };
-  std::vector<Place> places;
-  if (wow64) {
-    places = {{kWow64Setup, View::bits32}, {kSetupPath, View::bits64}};
-  } else {
-    places = {{kSetupPath, View::bits32}};
-  }
-  for (const Place& place : places) {
+  constexpr Place kTwoViews[] = {{kWow64Setup, View::bits32}, {kSetupPath, View::bits64}};
+  constexpr Place kOneView[] = {{kSetupPath, View::bits32}};
+  const Place* const begin = wow64 ? kTwoViews : kOneView;
+  const Place* const end = wow64 ? std::end(kTwoViews) : std::end(kOneView);
+  for (const Place* place = begin; place != end; ++place) {
     KeyRecord record = base;
-    record.view = place.view;
-    record.place = file.text + ": " + place.path + " (" + viewLabel(place.view) + ")";
-    auto key = software.findKey(place.path);
+    record.view = place->view;
+    record.place = file.text + ": " + place->path + " (" + viewLabel(place->view) + ")";
+    auto key = software.findKey(place->path);
     if (!key) {
       if (key.error().code == hive::ErrorCode::keyNotFound) continue;
       setError(record, hive::errorCodeName(key.error().code), key.error().message);

@@ -11,11 +11,14 @@ from make_hive import Key, build_hive  # noqa: E402
 def write_software_hive(path, keys, dirty=False, minor=5):
     """Writes a hive whose root stands for HKLM\\SOFTWARE, holding `keys`:
     path ('\\' separated) -> {value name: (type, bytes)}; an empty dict makes
-    just the key."""
+    just the key. Returns where each cell went (make_hive's Image.cells:
+    offsets from the first bin, at file offset 4096)."""
     root = Key("ROOT")
     for key_path, values in keys.items():
         key = root.key(key_path)
         for name, (value_type, data) in values.items():
             key.value(name, value_type, bytes(data))
+    image = build_hive(root, minor=minor, dirty=dirty)
     with open(path, "wb") as f:
-        f.write(build_hive(root, minor=minor, dirty=dirty).data)
+        f.write(image.data)
+    return image.cells

@@ -169,6 +169,25 @@ class HiveSources(unittest.TestCase):
                 self.assertEqual((status, out), (2, b""))
                 self.assertEqual(len(err.splitlines()), 1)
 
+    def test_damage_on_the_way_to_the_value_is_an_error_of_that_view(self):
+        keys = exchange(VALUE_B, "64")
+        keys[WOW_SETUP] = {"DigitalProductId": (REG_BINARY, VALUE_A)}
+        path = os.path.join(WORK, "corrupt/SOFTWARE")
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        cells = cli_fixtures.write_software_hive(path, keys)
+        with open(path, "r+b") as f:
+            # The 64-bit view's Exchange key loses its subkey list's signature.
+            f.seek(4096 + cells["list:Microsoft\\Exchange"] + 4)
+            f.write(b"zz")
+        status, out, err = cli("--json", "--hive", path)
+        records = records_of(out)
+        self.assertEqual(status, 2)
+        self.assertEqual([(r["view"], r["status"], r["key"]) for r in records],
+                         [("32-bit", "found", KEY_A), ("64-bit", "error", None)])
+        self.assertEqual((records[1]["error"]["code"], records[1]["hiveState"]),
+                         ("corrupt", "clean"))
+        self.assertEqual(err, f"tamsket-cli: hive {path}: {records[1]['error']['message']}\n")
+
     def test_leaves_the_hive_exactly_as_it_was(self):
         path = hive("evidence/SOFTWARE", exchange(VALUE_A), dirty=True)
         os.utime(path, ns=(1_500_000_000_000_000_000, 1_400_000_000_000_000_000))
