@@ -46,10 +46,14 @@ case "${1:-}" in
     install_missing
     build bench
     build/bench/bench/tamsket_bench
+    # tamsket-cli against hivexget, on the big hive when one has been made there.
+    python3 bench/cli_bench.py build/bench/src/cli/tamsket-cli \
+      $(ls build/bench/hives/software-130mb.hive 2>/dev/null)
     build win64
     build win32
     echo "== executable sizes"
-    for exe in build/win32/src/tamsket.exe build/win64/src/tamsket.exe; do
+    for exe in build/win32/src/tamsket.exe build/win64/src/tamsket.exe \
+               build/win32/src/cli/tamsket-cli.exe build/win64/src/cli/tamsket-cli.exe; do
       echo "$(stat -c %s "$exe") bytes ($(( ($(stat -c %s "$exe") + 1023) / 1024 )) KiB)  $exe"
     done
     echo "== start-up under Wine (warm wineserver)"
