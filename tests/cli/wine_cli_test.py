@@ -17,6 +17,8 @@ import hashlib
 import io
 import json
 import os
+import pty
+import re
 import shutil
 import subprocess
 import sys
@@ -228,10 +230,42 @@ def test_hives(wine, cli, work, holder):
         held.stdin.close()
         held.wait(timeout=30)
 
+    test_console(wine, cli.exe, evidence)
+
     after = os.stat(evidence)
     check(hashlib.sha256(open(evidence, "rb").read()).hexdigest() == digest, "hive bytes unchanged")
     check((after.st_mtime_ns, after.st_ctime_ns) == (before.st_mtime_ns, before.st_ctime_ns),
           "hive times unchanged")
+
+
+def test_console(wine, exe, evidence):
+    """On a console (Wine makes one for a terminal) the text is written as
+    UTF-16, so the Cyrillic folder shows as such; bytes written as they are
+    would be read in the console's code page."""
+    master, slave = pty.openpty()
+    try:
+        child = subprocess.Popen([WINE, exe, "--hive", windows_path(evidence)], env=wine.env,
+                                 stdin=slave, stdout=slave, stderr=subprocess.DEVNULL)
+    finally:
+        os.close(slave)
+    shown = b""
+    try:
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:  # the terminal's other side is gone
+                break
+            if not chunk:
+                break
+            shown += chunk
+        status = child.wait(timeout=60)
+    finally:
+        os.close(master)
+    # Wine's console draws with escape sequences and wraps at 80 columns.
+    text = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]|\r|\n", b"", shown).decode("utf-8", "replace")
+    check(status == 0, f"on a console: exit {status}")
+    check("\\Улики\\SOFTWARE" in text and KEY_A in text and KEY_B in text,
+          f"on a console, the Cyrillic path and both keys: {text!r}")
 
 
 def main():
@@ -259,6 +293,7 @@ def main():
 
     def cli(*cli_args):
         return wine.wine(exe, *cli_args)
+    cli.exe = exe
 
     wine.start_server()
     started = time.monotonic()
