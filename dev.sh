@@ -74,7 +74,8 @@ case "${1:-}" in
     install_missing
     seconds=${2:-60}
     out=build/fuzz
-    mkdir -p "$out/corpus" "$out/seeds" "$out/merged"
+    rm -rf "$out/committed" && mkdir -p "$out/corpus" "$out/seeds" "$out/committed"
+    tar xJf tests/hive/fuzz_corpus.tar.xz -C "$out/committed"
     clang++-14 -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
       -Isrc src/hive/*.cpp tests/hive/hive_fuzz.cpp -o "$out/hive_fuzz"
     # Seeds: the fixture hives of up to 32 KiB.
@@ -82,13 +83,13 @@ case "${1:-}" in
     find "$out/fixtures" -name '*.hive' -size -33k -exec cp {} "$out/seeds/" \;
     nice -n 19 "$out/hive_fuzz" -max_total_time="$seconds" -max_len=32768 -timeout=10 \
       -dict=tests/hive/fuzz.dict -artifact_prefix=tests/hive/fuzz_crashes/ -print_final_stats=1 \
-      "$out/corpus" tests/hive/fuzz_corpus "$out/seeds"
+      "$out/corpus" "$out/committed" "$out/seeds"
     # Keep the smallest set of inputs that covers what all of them cover.
     rm -rf "$out/merged" && mkdir -p "$out/merged"
-    nice -n 19 "$out/hive_fuzz" -merge=1 -max_len=32768 "$out/merged" tests/hive/fuzz_corpus \
+    nice -n 19 "$out/hive_fuzz" -merge=1 -max_len=32768 "$out/merged" "$out/committed" \
       "$out/corpus" "$out/seeds"
-    rm -f tests/hive/fuzz_corpus/* && cp "$out/merged"/* tests/hive/fuzz_corpus/
-    echo "corpus: $(ls tests/hive/fuzz_corpus | wc -l) inputs, $(du -sh tests/hive/fuzz_corpus | cut -f1)"
+    tar cJf tests/hive/fuzz_corpus.tar.xz -C "$out/merged" .
+    echo "corpus: $(ls "$out/merged" | wc -l) inputs, $(du -sh "$out/merged" | cut -f1) unpacked"
     ;;
   coverage)
     packages+=(clang-14 llvm-14)
@@ -101,8 +102,9 @@ case "${1:-}" in
     export LLVM_PROFILE_FILE=$PWD/$out/profiles/tests-%p.profraw
     /usr/bin/python3 tests/hive/check_fixtures.py "$out/fixtures" --reader "$out/tests/hive/hive_get"
     TAMSKET_HIVE_FIXTURES=$out/fixtures "$out/tests/hive/tamsket_hive_tests" >/dev/null
+    rm -rf "$out/corpus" && mkdir -p "$out/corpus" && tar xJf tests/hive/fuzz_corpus.tar.xz -C "$out/corpus"
     LLVM_PROFILE_FILE=$PWD/$out/profiles/corpus.profraw "$out/tests/hive/hive_fuzz_replay" \
-      tests/hive/fuzz_corpus tests/hive/fuzz_crashes
+      "$out/corpus" tests/hive/fuzz_crashes
     unset LLVM_PROFILE_FILE
     llvm-profdata-14 merge -o "$out/tests.profdata" "$out"/profiles/tests-*.profraw
     llvm-profdata-14 merge -o "$out/corpus.profdata" "$out/profiles/corpus.profraw"
