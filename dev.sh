@@ -4,12 +4,16 @@
 #   ./dev.sh run    install what is missing, build, and run tamsket.exe under Wine
 #                   (--no-key / --sample-key as for tools/run-under-wine.sh)
 #   ./dev.sh bench  build and run the benchmarks
+#   ./dev.sh fuzz [SECONDS]  fuzz the hive reader (default 60 s), then minimise its corpus
+#   ./dev.sh coverage        line coverage of src/hive by the tests and by the fuzz corpus
 set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake make g++ googletest libbenchmark-dev python3
           g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 xvfb xauth
-          cups printer-driver-cups-pdf poppler-utils fonts-wine fonts-dejavu-core xclip xdotool)
+          cups printer-driver-cups-pdf poppler-utils fonts-wine fonts-dejavu-core xclip xdotool
+          libhivex-bin libwin-hivex-perl python3-hivex libregf-utils python3-libregf
+          ansible-core)
 # The 32-bit program runs in a WoW64 prefix; it needs 32-bit Wine, and 32-bit
 # CUPS to see a printer (without it, each 32-bit start even removes Wine's
 # printer entries from the prefix).
@@ -51,13 +55,20 @@ case "${1:-}" in
     exec tools/run-under-wine.sh build/win64 "${@:2}"
     ;;
   bench)
+    packages+=(hyperfine time)
     install_missing
     build bench
     build/bench/bench/tamsket_bench
+    echo "== hive lookup as a whole process, against hivexget (hives made once, in build/bench/hives)"
+    python3 bench/hive_lookup_bench.py build/bench/bench/hive_get build/bench/hives
+    echo "== tamsket-cli --hive against hivexget, on the 130 MB hive; 100 hives in one call"
+    python3 bench/cli_bench.py build/bench/src/cli/tamsket-cli \
+      $(ls build/bench/hives/software-130mb.hive 2>/dev/null)
     build win64
     build win32
     echo "== executable sizes"
-    for exe in build/win32/src/tamsket.exe build/win64/src/tamsket.exe; do
+    for exe in build/win32/src/tamsket.exe build/win64/src/tamsket.exe \
+               build/win32/src/cli/tamsket-cli.exe build/win64/src/cli/tamsket-cli.exe; do
       echo "$(stat -c %s "$exe") bytes ($(( ($(stat -c %s "$exe") + 1023) / 1024 )) KiB)  $exe"
     done
     echo "== start-up under Wine (warm wineserver), each build against its own minimal window"
@@ -76,8 +87,54 @@ case "${1:-}" in
         "Z:${PWD//\//\\}\\build\\$build\\bench\\minimal_window.exe" 15
     done
     ;;
+  fuzz)
+    packages+=(clang-14 libclang-rt-14-dev)
+    install_missing
+    seconds=${2:-60}
+    out=build/fuzz
+    rm -rf "$out/committed" && mkdir -p "$out/corpus" "$out/seeds" "$out/committed"
+    tar xJf tests/hive/fuzz_corpus.tar.xz -C "$out/committed"
+    clang++-14 -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
+      -Isrc src/hive/*.cpp tests/hive/hive_fuzz.cpp -o "$out/hive_fuzz"
+    # Seeds: the fixture hives of up to 32 KiB.
+    /usr/bin/python3 tests/hive/check_fixtures.py "$out/fixtures" >/dev/null
+    find "$out/fixtures" -name '*.hive' -size -33k -exec cp {} "$out/seeds/" \;
+    nice -n 19 "$out/hive_fuzz" -max_total_time="$seconds" -max_len=32768 -timeout=10 \
+      -dict=tests/hive/fuzz.dict -artifact_prefix=tests/hive/fuzz_crashes/ -print_final_stats=1 \
+      "$out/corpus" "$out/committed" "$out/seeds"
+    # Keep the smallest set of inputs that covers what all of them cover.
+    rm -rf "$out/merged" && mkdir -p "$out/merged"
+    nice -n 19 "$out/hive_fuzz" -merge=1 -max_len=32768 "$out/merged" "$out/committed" \
+      "$out/corpus" "$out/seeds"
+    tar cJf tests/hive/fuzz_corpus.tar.xz -C "$out/merged" .
+    echo "corpus: $(ls "$out/merged" | wc -l) inputs, $(du -sh "$out/merged" | cut -f1) unpacked"
+    ;;
+  coverage)
+    packages+=(clang-14 llvm-14)
+    install_missing
+    out=build/coverage
+    cmake -S . -B "$out" -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=Debug \
+      -DTAMSKET_SANITIZE=OFF -DCMAKE_CXX_FLAGS="-fprofile-instr-generate -fcoverage-mapping" >/dev/null
+    cmake --build "$out" -j2 --target tamsket_hive_tests hive_get hive_fuzz_replay
+    rm -rf "$out/profiles" && mkdir -p "$out/profiles"
+    export LLVM_PROFILE_FILE=$PWD/$out/profiles/tests-%p.profraw
+    /usr/bin/python3 tests/hive/check_fixtures.py "$out/fixtures" --reader "$out/tests/hive/hive_get"
+    TAMSKET_HIVE_FIXTURES=$out/fixtures "$out/tests/hive/tamsket_hive_tests" >/dev/null
+    rm -rf "$out/corpus" && mkdir -p "$out/corpus" && tar xJf tests/hive/fuzz_corpus.tar.xz -C "$out/corpus"
+    LLVM_PROFILE_FILE=$PWD/$out/profiles/corpus.profraw "$out/tests/hive/hive_fuzz_replay" \
+      "$out/corpus" tests/hive/fuzz_crashes
+    unset LLVM_PROFILE_FILE
+    llvm-profdata-14 merge -o "$out/tests.profdata" "$out"/profiles/tests-*.profraw
+    llvm-profdata-14 merge -o "$out/corpus.profdata" "$out/profiles/corpus.profraw"
+    for what in tests corpus; do
+      case $what in tests) bin=$out/tests/hive/tamsket_hive_tests; extra=(-object "$out/tests/hive/hive_get") ;;
+                    corpus) bin=$out/tests/hive/hive_fuzz_replay; extra=() ;; esac
+      echo "== line coverage of src/hive by the $what"
+      llvm-cov-14 report "$bin" "${extra[@]}" -instr-profile="$out/$what.profdata" src/hive
+    done
+    ;;
   *)
-    echo "usage: $0 test | run | bench" >&2
+    echo "usage: $0 test | run | bench | fuzz [SECONDS] | coverage" >&2
     exit 2
     ;;
 esac

@@ -37,6 +37,7 @@ const char* errorCodeName(ErrorCode code);
 struct Error {
   ErrorCode code;
   std::string message;  // one line a person can act on, in English
+                        // (offsets in it are file offsets, as a hex editor shows them)
 };
 
 // A T or an Error.
@@ -100,7 +101,8 @@ class Hive {
 
   Key root() const;
   // The key at `path` below the root, names separated by '\' and given in
-  // UTF-8 ("Microsoft\\Exchange\\Setup"); an empty path is the root.
+  // UTF-8 ("Microsoft\\Exchange\\Setup"); an empty path is the root. Empty parts
+  // (a leading, trailing or doubled '\') are skipped.
   Result<Key> findKey(std::string_view path) const;
   // The value `name` (UTF-8; "" is the key's default value) of `key`.
   Result<Value> readValue(Key key, std::string_view name) const;

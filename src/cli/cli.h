@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "cli/key_record.h"
+
+namespace cli {
+
+// What reading the product id in one registry view gave.
+struct RegistryRead {
+  enum class Outcome { value, missing, failed };
+  Outcome outcome = Outcome::missing;  // missing: no Setup key or no value in it
+  std::uint32_t type = 0;
+  std::vector<std::uint8_t> data;
+  std::string errorCode;  // for failed
+  std::string errorMessage;
+};
+
+// HKEY_LOCAL_MACHINE of one machine.
+class Registry {
+ public:
+  virtual ~Registry() = default;
+  // Whether the machine keeps a 64-bit view beside the 32-bit one (64-bit
+  // Windows does; 32-bit Windows has one view only).
+  virtual bool hasTwoViews() = 0;
+  // DigitalProductId of SOFTWARE\Microsoft\Exchange\Setup, read in `view`.
+  virtual RegistryRead readProductId(View view) = 0;
+};
+
+// What the program needs from the system it runs on.
+class Platform {
+ public:
+  virtual ~Platform() = default;
+  virtual bool hasRegistry() const = 0;
+  virtual std::string computerName() = 0;
+  // This machine's registry (no computer) or another's. On failure nullptr,
+  // with `errorCode` and `errorMessage` saying why.
+  virtual std::unique_ptr<Registry> connectRegistry(const Argument* computer,
+                                                    std::string& errorCode,
+                                                    std::string& errorMessage) = 0;
+  // The entry of folder `dir` named `name` in any letter case, with its path.
+  virtual std::optional<Argument> findEntry(const Argument& dir, const std::string& name) = 0;
+  // Writes UTF-8 text to standard output or standard error.
+  virtual void writeOut(const std::string& text) = 0;
+  virtual void writeErr(const std::string& text) = 0;
+};
+
+// The records of one registry: one per view holding the value, or one
+// absent record when none does.
+std::vector<KeyRecord> readRegistry(Registry& registry, SourceKind source,
+                                    const std::string& location);
+
+// The records of one SOFTWARE hive file: Microsoft\Exchange\Setup and
+// Wow6432Node\Microsoft\Exchange\Setup.
+std::vector<KeyRecord> readHiveFile(const Argument& file);
+
+// The SOFTWARE hive of a Windows folder or of the root of its volume.
+std::optional<Argument> findSoftwareHive(Platform& platform, const Argument& dir);
+
+// Runs the program on parsed arguments; returns its exit status.
+int run(const std::vector<Argument>& args, Platform& platform);
+
+}  // namespace cli

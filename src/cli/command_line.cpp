@@ -1,0 +1,130 @@
+#include "cli/command_line.h"
+
+#include <string_view>
+
+namespace cli {
+
+namespace {
+
+struct SourceOption {
+  std::string_view name;
+  Request kind;
+  const char* what;  // the argument it takes, for messages
+};
+
+constexpr SourceOption kSourceOptions[] = {
+    {"--computer", Request::computer, "NAME"},
+    {"--hive", Request::hive, "FILE"},
+    {"--windows", Request::windowsFolder, "DIR"},
+};
+
+// The argument without the "=VALUE" of "--name=VALUE", and where the value starts.
+std::string_view optionName(const std::string& arg, std::size_t& valueAt) {
+  valueAt = std::string::npos;
+  if (arg.compare(0, 2, "--") != 0) return arg;
+  const std::size_t equals = arg.find('=');
+  if (equals == std::string::npos) return arg;
+  valueAt = equals + 1;
+  return std::string_view(arg).substr(0, equals);
+}
+
+// The native form of the part of an argument after `at` UTF-8 bytes: the
+// option names are ASCII, so as many native code units precede the value.
+hive::PathString nativeTail(const Argument& arg, std::size_t at) { return arg.native.substr(at); }
+
+}  // namespace
+
+std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry,
+                             Options& options) {
+  options = Options{};
+  bool json = false;
+  bool csv = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const Argument& arg = args[i];
+    std::size_t valueAt;
+    const std::string_view name = optionName(arg.text, valueAt);
+    if (valueAt == std::string::npos) {
+      if (name == "--json") {
+        json = true;
+        continue;
+      }
+      if (name == "--csv") {
+        csv = true;
+        continue;
+      }
+      if (name == "--help" || name == "-h") {
+        options.help = true;
+        continue;
+      }
+      if (name == "--version") {
+        options.version = true;
+        continue;
+      }
+    }
+    const SourceOption* source = nullptr;
+    for (const SourceOption& candidate : kSourceOptions) {
+      if (candidate.name == name) source = &candidate;
+    }
+    if (!source) {
+      if (arg.text.empty() || arg.text[0] != '-') {
+        return "unexpected argument '" + arg.text +
+               "': name each source with --hive FILE, --windows DIR or --computer NAME";
+      }
+      return "unknown option '" + arg.text + "'";
+    }
+    if (source->kind == Request::computer && !hasRegistry) {
+      return "--computer reads a Windows registry and works only on Windows; on this system "
+             "give --hive FILE or --windows DIR";
+    }
+    Argument value;
+    if (valueAt != std::string::npos) {
+      value = {arg.text.substr(valueAt), nativeTail(arg, valueAt)};
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
+    } else {
+      return std::string(source->name) + " needs a " + source->what;
+    }
+    if (value.text.empty()) return std::string(source->name) + " needs a " + source->what;
+    options.sources.push_back({source->kind, std::move(value)});
+  }
+  if (json && csv) return "--json and --csv cannot be combined";
+  options.format = json ? Format::json : csv ? Format::csv : Format::text;
+  if (options.help || options.version) return "";
+  if (options.sources.empty()) {
+    if (!hasRegistry) {
+      return "no source given: this system has no Windows registry; give --hive FILE or "
+             "--windows DIR";
+    }
+    options.sources.push_back({Request::localRegistry, {}});
+  }
+  return "";
+}
+
+std::string usageText(bool hasRegistry) {
+  std::string text =
+      "Usage:\n"
+      "  tamsket-cli [--json | --csv] --hive FILE ...      offline SOFTWARE hive files\n"
+      "  tamsket-cli [--json | --csv] --windows DIR ...    a Windows folder or the root of its\n"
+      "                                                    volume (finds "
+      "System32\\config\\SOFTWARE)\n";
+  if (hasRegistry) {
+    text =
+        "Usage:\n"
+        "  tamsket-cli [--json | --csv]                      this machine's registry\n"
+        "  tamsket-cli [--json | --csv] --computer NAME ...  other machines (Remote Registry)\n" +
+        text.substr(text.find('\n') + 1);
+  }
+  text +=
+      "  tamsket-cli --help | --version\n"
+      "\n"
+      "Shows the Microsoft Exchange product key kept in DigitalProductId under\n"
+      "Microsoft\\Exchange\\Setup, in both registry views. Sources may repeat and mix;\n"
+      "each is reported on its own. --json writes one JSON object a line, --csv a header\n"
+      "row and one row a record.\n"
+      "\n"
+      "Exit status: 0 every source gave a key, 1 some had none, 2 a source could not be\n"
+      "read or the command line was wrong.\n";
+  return text;
+}
+
+}  // namespace cli

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/output.h"
+#include "hive/hive.h"
+
+namespace cli {
+
+// A command-line argument as UTF-8 text (for messages and output) and as the
+// system's own string (for opening files and naming computers).
+struct Argument {
+  std::string text;
+  hive::PathString native;
+};
+
+enum class Request { localRegistry, computer, hive, windowsFolder };
+
+struct SourceRequest {
+  Request kind;
+  Argument argument;  // the computer, file or folder; empty for the local registry
+};
+
+struct Options {
+  Format format = Format::text;
+  std::vector<SourceRequest> sources;  // in the order given
+  bool help = false;
+  bool version = false;
+};
+
+// Parses the arguments after the program's name into `options`. Returns ""
+// or what is wrong, in one line. `hasRegistry` says whether this system has a
+// Windows registry: with one, no source means this machine's; without, it is
+// an error, and so is --computer.
+std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry, Options& options);
+
+// The --help text.
+std::string usageText(bool hasRegistry);
+
+}  // namespace cli

@@ -1,0 +1,102 @@
+#include "cli/key_record.h"
+
+#include <array>
+
+#include "keys/product_key_decoder.h"
+
+namespace cli {
+
+namespace {
+
+constexpr std::size_t kKeyWindowOffset = 52;
+constexpr std::size_t kKeyWindowSize = 15;
+constexpr std::size_t kProductIdOffset = 8;
+
+// The product id text at offset 8: printable ASCII ended by a NUL before the
+// packed key begins. Anything else there is not a product id.
+std::optional<std::string> readProductId(const std::vector<std::uint8_t>& data) {
+  const std::size_t end = data.size() < kKeyWindowOffset ? data.size() : kKeyWindowOffset;
+  std::string text;
+  for (std::size_t i = kProductIdOffset; i < end; ++i) {
+    const std::uint8_t byte = data[i];
+    if (byte == 0) {
+      if (text.empty()) return std::nullopt;
+      return text;
+    }
+    if (byte < 0x20 || byte > 0x7E) return std::nullopt;
+    text.push_back(static_cast<char>(byte));
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+void decodeValue(std::uint32_t type, const std::vector<std::uint8_t>& data, KeyRecord& record) {
+  record.valueType = type;
+  record.valueSize = data.size();
+  record.productId = readProductId(data);
+  if (data.size() < kKeyWindowOffset + kKeyWindowSize) {
+    record.status = Status::invalid;
+    record.errorCode = "value-too-short";
+    record.errorMessage =
+        "the value is " + std::to_string(data.size()) + " bytes, too short to hold a key";
+    return;
+  }
+  std::array<std::uint8_t, kKeyWindowSize> window{};
+  for (std::size_t i = 0; i < window.size(); ++i) window[i] = data[kKeyWindowOffset + i];
+  record.status = Status::found;
+  record.key = decodeProductKey(window);
+}
+
+std::string valueTypeName(std::uint32_t type) {
+  static const char* const kNames[] = {"REG_NONE",
+                                       "REG_SZ",
+                                       "REG_EXPAND_SZ",
+                                       "REG_BINARY",
+                                       "REG_DWORD",
+                                       "REG_DWORD_BIG_ENDIAN",
+                                       "REG_LINK",
+                                       "REG_MULTI_SZ",
+                                       "REG_RESOURCE_LIST",
+                                       "REG_FULL_RESOURCE_DESCRIPTOR",
+                                       "REG_RESOURCE_REQUIREMENTS_LIST",
+                                       "REG_QWORD"};
+  if (type < sizeof kNames / sizeof kNames[0]) return kNames[type];
+  std::string text;
+  for (std::uint32_t rest = type; rest != 0 || text.empty(); rest >>= 4) {
+    text.insert(text.begin(), "0123456789ABCDEF"[rest & 0xF]);
+  }
+  return "0x" + text;
+}
+
+const char* sourceName(SourceKind source) {
+  switch (source) {
+    case SourceKind::registry: return "registry";
+    case SourceKind::computer: return "computer";
+    case SourceKind::hive: return "hive";
+  }
+  return "";
+}
+
+const char* viewName(View view) {
+  switch (view) {
+    case View::bits32: return "32-bit";
+    case View::bits64: return "64-bit";
+    case View::none: return nullptr;
+  }
+  return nullptr;
+}
+
+const char* statusName(Status status) {
+  switch (status) {
+    case Status::found: return "found";
+    case Status::absent: return "absent";
+    case Status::invalid: return "invalid";
+    case Status::error: return "error";
+  }
+  return "";
+}
+
+const char* hiveStateName(HiveState state) { return state == HiveState::dirty ? "dirty" : "clean"; }
+
+}  // namespace cli

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// Where a record's value came from.
+enum class SourceKind { registry, computer, hive };
+// The registry view a value was read in; none where no single view applies.
+enum class View { none, bits32, bits64 };
+enum class Status { found, absent, invalid, error };
+enum class HiveState { clean, dirty };
+
+// One place a DigitalProductId was looked for, and what came of it. Texts are UTF-8.
+struct KeyRecord {
+  SourceKind source = SourceKind::hive;
+  std::string location;  // the computer's name or the hive file's path
+  View view = View::none;
+  Status status = Status::absent;
+  std::string place;  // the key read, or what was searched, for people
+  std::string key;    // the decoded key when found
+  std::optional<std::string> productId;
+  std::optional<std::uint32_t> valueType;
+  std::optional<std::uint64_t> valueSize;
+  std::optional<HiveState> hiveState;
+  bool hasLogFiles = false;  // a dirty hive's .LOG1/.LOG2 lie beside it
+  std::string errorCode;     // set for error and invalid records
+  std::string errorMessage;
+};
+
+// The value holding the packed key, and the product it belongs to.
+inline constexpr char kProductName[] = "Microsoft Exchange";
+inline constexpr char kValueName[] = "DigitalProductId";
+
+// Fills status, key, product id, type and size from a DigitalProductId value of
+// any size and type: the key comes from bytes 52..66 of a value of at least 67
+// bytes; a shorter one is invalid.
+void decodeValue(std::uint32_t type, const std::vector<std::uint8_t>& data, KeyRecord& record);
+
+// "REG_BINARY", "REG_SZ", ... for the registry's value types; "0x%X" for others.
+std::string valueTypeName(std::uint32_t type);
+
+const char* sourceName(SourceKind source);   // "registry", "computer", "hive"
+const char* viewName(View view);             // "32-bit", "64-bit", or null for none
+const char* statusName(Status status);       // "found", "absent", "invalid", "error"
+const char* hiveStateName(HiveState state);  // "clean", "dirty"
+
+}  // namespace cli

@@ -1,0 +1,168 @@
+#include "cli/output.h"
+
+#include "cli/utf.h"
+
+namespace cli {
+
+namespace {
+
+constexpr std::uint32_t kRegBinary = 3;
+
+// The fields of the JSON and CSV records, in order. An absent field is
+// JSON null and an empty CSV field.
+struct Field {
+  const char* name;
+  std::optional<std::string> text;
+  bool number = false;
+};
+
+std::optional<std::string> optionalText(const char* text) {
+  if (!text) return std::nullopt;
+  return std::string(text);
+}
+
+std::vector<Field> fieldsOf(const KeyRecord& r) {
+  std::vector<Field> fields;
+  fields.push_back({"source", std::string(sourceName(r.source))});
+  fields.push_back({"location", r.location});
+  fields.push_back({"view", optionalText(viewName(r.view))});
+  fields.push_back({"status", std::string(statusName(r.status))});
+  fields.push_back({"product", std::string(kProductName)});
+  fields.push_back(
+      {"key", r.status == Status::found ? std::optional<std::string>(r.key) : std::nullopt});
+  fields.push_back({"productId", r.productId});
+  fields.push_back({"valueType", r.valueType
+                                     ? std::optional<std::string>(valueTypeName(*r.valueType))
+                                     : std::nullopt});
+  fields.push_back(
+      {"valueSize",
+       r.valueSize ? std::optional<std::string>(std::to_string(*r.valueSize)) : std::nullopt,
+       true});
+  fields.push_back(
+      {"hiveState", r.hiveState ? optionalText(hiveStateName(*r.hiveState)) : std::nullopt});
+  return fields;
+}
+
+bool hasError(const KeyRecord& r) { return !r.errorCode.empty(); }
+
+std::string formatJson(const KeyRecord& r) {
+  std::string line = "{";
+  for (const Field& field : fieldsOf(r)) {
+    line += jsonString(field.name) + ":";
+    if (!field.text) {
+      line += "null";
+    } else {
+      line += field.number ? *field.text : jsonString(*field.text);
+    }
+    line += ",";
+  }
+  line += "\"error\":";
+  if (hasError(r)) {
+    line +=
+        "{\"code\":" + jsonString(r.errorCode) + ",\"message\":" + jsonString(r.errorMessage) + "}";
+  } else {
+    line += "null";
+  }
+  return line + "}\n";
+}
+
+std::string formatCsv(const KeyRecord& r) {
+  std::string line;
+  for (const Field& field : fieldsOf(r)) line += csvField(field.text.value_or("")) + ",";
+  line += csvField(r.errorCode) + "," + csvField(r.errorMessage);
+  return line + "\n";
+}
+
+std::string labelled(const char* label, const std::string& text) {
+  std::string line = "  ";
+  line += label;
+  line.append(12 - std::char_traits<char>::length(label), ' ');
+  return line + text + "\n";
+}
+
+std::string describeState(const KeyRecord& r) {
+  std::string state = statusName(r.status);
+  if (!r.hiveState) return state;
+  if (*r.hiveState == HiveState::clean) return state + "; hive clean";
+  state += "; hive dirty: it was not closed cleanly";
+  if (r.hasLogFiles) {
+    state += ", and the changes kept in its .LOG1/.LOG2 files are not applied";
+  }
+  return state + ", so the key may be out of date";
+}
+
+std::string formatText(const KeyRecord& r, bool first) {
+  std::string block = first ? "" : "\n";
+  block += std::string(kProductName) + "\n";
+  switch (r.status) {
+    case Status::found: block += labelled("key", r.key); break;
+    case Status::invalid: block += labelled("key", "none: " + r.errorMessage); break;
+    case Status::error: block += labelled("key", "none: " + r.errorMessage); break;
+    case Status::absent: block += labelled("key", "none"); break;
+  }
+  if (r.productId) block += labelled("product id", *r.productId);
+  block += labelled("where", r.place);
+  if (r.valueType) {
+    std::string value =
+        valueTypeName(*r.valueType) + ", " + std::to_string(*r.valueSize) + " bytes";
+    if (*r.valueType != kRegBinary) value += " (not REG_BINARY; decoded all the same)";
+    block += labelled("value", value);
+  }
+  block += labelled("state", describeState(r));
+  return block;
+}
+
+}  // namespace
+
+std::string formatHeader(Format format) {
+  if (format != Format::csv) return "";
+  std::string header;
+  for (const Field& field : fieldsOf(KeyRecord{})) header += std::string(field.name) + ",";
+  return header + "errorCode,errorMessage\n";
+}
+
+std::string formatRecord(Format format, const KeyRecord& record, bool first) {
+  switch (format) {
+    case Format::json: return formatJson(record);
+    case Format::csv: return formatCsv(record);
+    case Format::text: return formatText(record, first);
+  }
+  return "";
+}
+
+std::string jsonString(const std::string& text) {
+  const std::string valid = sanitizeUtf8(text);
+  std::string out = "\"";
+  for (const char c : valid) {
+    const auto byte = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (byte < 0x20 || byte == 0x7F) {
+          out += "\\u00";
+          out += "0123456789abcdef"[byte >> 4];
+          out += "0123456789abcdef"[byte & 0xF];
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string csvField(const std::string& text) {
+  const std::string valid = sanitizeUtf8(text);
+  if (valid.find_first_of(",\"\r\n") == std::string::npos) return valid;
+  std::string out = "\"";
+  for (const char c : valid) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+}  // namespace cli

@@ -1,0 +1,110 @@
+#include "cli/utf.h"
+
+#include <cstdint>
+
+namespace cli {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+void appendUtf8(char32_t c, std::string& out) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// Decodes the sequence at `at`, moving past it; a byte that starts no valid
+// sequence is consumed alone and gives U+FFFD.
+char32_t nextCodePoint(const std::string& text, std::size_t& at) {
+  const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
+  const std::uint8_t lead = byte(at);
+  std::size_t length;
+  char32_t c;
+  char32_t minimum;
+  if (lead < 0x80) {
+    ++at;
+    return lead;
+  } else if ((lead & 0xE0) == 0xC0) {
+    length = 2, c = lead & 0x1F, minimum = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, c = lead & 0x0F, minimum = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, c = lead & 0x07, minimum = 0x10000;
+  } else {
+    ++at;
+    return kReplacement;
+  }
+  if (text.size() - at < length) {
+    ++at;
+    return kReplacement;
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) {
+      ++at;
+      return kReplacement;
+    }
+    c = (c << 6) | (byte(at + i) & 0x3F);
+  }
+  if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+    ++at;
+    return kReplacement;
+  }
+  at += length;
+  return c;
+}
+
+}  // namespace
+
+std::string utf16ToUtf8(const char16_t* text, std::size_t length) {
+  std::string out;
+  out.reserve(length);
+  for (std::size_t i = 0; i < length; ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = kReplacement;
+    }
+    appendUtf8(c, out);
+  }
+  return out;
+}
+
+std::u16string utf8ToUtf16(const std::string& text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const char32_t c = nextCodePoint(text, at);
+    if (c >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return out;
+}
+
+std::string sanitizeUtf8(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) appendUtf8(nextCodePoint(text, at), out);
+  return out;
+}
+
+}  // namespace cli

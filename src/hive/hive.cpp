@@ -1,0 +1,607 @@
+#include "hive/hive.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "hive/file_source.h"
+#include "hive/names.h"
+
+// Layout of a hive file, as read here:
+//   0x0000  base block (4096 bytes): "regf", sequence numbers, version, root
+//           cell offset, size of the hive bins, XOR checksum at 508
+//   0x1000  hive bins: "hbin" headers of 32 bytes, each bin a multiple of
+//           4096 bytes, filled with cells
+// A cell is a 4-byte size (negative when in use, a multiple of 8, including
+// itself) and its payload; cells are addressed by their offset from 0x1000.
+// Offsets in error messages are file offsets, as a hex editor shows them.
+
+namespace hive {
+
+namespace {
+
+constexpr std::uint64_t kBinsStart = 0x1000;
+constexpr std::uint32_t kNoCell = 0xFFFFFFFF;
+constexpr std::uint32_t kSegmentSize = 16344;  // data bytes per big-data segment
+// How far back from a cell the start of its bin is searched for: bins larger
+// than this are not read (Windows splits large data into big-data segments).
+constexpr std::uint64_t kMaxBinPages = 16384;  // 64 MiB
+constexpr std::uint16_t kKeyCompName = 0x0020;
+constexpr std::uint16_t kValueCompName = 0x0001;
+constexpr std::size_t kNkHeader = 76;
+constexpr std::size_t kVkHeader = 20;
+
+std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+std::uint32_t le32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+std::string hex(std::uint64_t v) {
+  char digits[17];
+  int n = 0;
+  do {
+    digits[n++] = "0123456789ABCDEF"[v & 0xF];
+    v >>= 4;
+  } while (v);
+  std::string out = "0x";
+  while (n) out += digits[--n];
+  return out;
+}
+
+Error corruptAt(const char* what, std::uint64_t fileOffset, const std::string& why) {
+  return Error{ErrorCode::corrupt,
+               std::string("corrupt ") + what + " at offset " + hex(fileOffset) + ": " + why};
+}
+
+// Where a cell's payload lies in the file, and how many bytes it holds.
+struct Cell {
+  std::uint64_t pos = 0;
+  std::uint32_t size = 0;
+  std::uint64_t at() const { return pos - 4; }  // the cell itself, for messages
+};
+
+struct Bin {
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;
+};
+
+// The parts of a key node a lookup uses.
+struct KeyNode {
+  std::uint32_t cell = 0;
+  std::uint64_t at = 0;
+  std::uint32_t subkeyCount = 0;
+  std::uint32_t subkeyList = 0;
+  std::uint32_t valueCount = 0;
+  std::uint32_t valueList = 0;
+};
+
+}  // namespace
+
+struct Hive::Impl {
+  std::unique_ptr<ByteSource> source;
+  std::uint64_t binsEnd = 0;
+  std::uint32_t binsSize = 0;
+  std::uint32_t rootCell = 0;
+  std::uint32_t minor = 0;
+  HiveState state = HiveState::clean;
+  bool logFiles = false;
+  // The last bins found: the cells of one lookup mostly share a few bins.
+  mutable Bin recentBins[8];
+  mutable unsigned nextBin = 0;
+
+  Result<bool> readAt(std::uint64_t pos, void* out, std::size_t length) const;
+  Result<Bin> findBin(std::uint64_t at, const char* what) const;
+  Result<Cell> cell(std::uint32_t offset, const char* what) const;
+  Result<KeyNode> keyNode(std::uint32_t offset, const char* what, std::vector<std::uint8_t>* name,
+                          bool* compressed) const;
+  Result<bool> nameMatches(const Cell& c, std::size_t nameOffset, std::size_t length,
+                           bool compressed, const std::u16string& want) const;
+  Result<std::uint32_t> findSubkey(const KeyNode& parent, const std::u16string& name) const;
+  Result<std::uint32_t> searchLeaf(std::uint32_t leaf, std::uint32_t root, bool underRoot,
+                                   const std::u16string& name, std::uint32_t hash, bool filtered,
+                                   bool* anyFiltered) const;
+  Result<Value> valueData(const Cell& vk, std::uint32_t type) const;
+};
+
+Result<bool> Hive::Impl::readAt(std::uint64_t pos, void* out, std::size_t length) const {
+  if (!source->read(pos, out, length)) {
+    return Error{ErrorCode::truncated, "cannot read " + std::to_string(length) +
+                                           " bytes at offset " + hex(pos) +
+                                           ": the file is shorter than when it was opened"};
+  }
+  return true;
+}
+
+// Bins start at 4 KiB boundaries: the bin holding `at` is the nearest valid
+// "hbin" header at or before it. A header counts only when its offset field
+// names its own position and its size is whole pages within the hive bins.
+Result<Bin> Hive::Impl::findBin(std::uint64_t at, const char* what) const {
+  for (const Bin& b : recentBins) {
+    if (b.end && at >= b.start + 32 && at < b.end) return b;
+  }
+  std::string damagedHeader;
+  std::uint64_t page = at & ~std::uint64_t{0xFFF};
+  for (std::uint64_t steps = 0; page >= kBinsStart && steps < kMaxBinPages; ++steps, page -= 4096) {
+    std::uint8_t h[32];
+    Result<bool> r = readAt(page, h, sizeof h);
+    if (!r) return r.error();
+    if (std::memcmp(h, "hbin", 4) != 0) continue;
+    const std::uint32_t offset = le32(h + 4);
+    const std::uint32_t size = le32(h + 8);
+    std::string why;
+    if (offset != page - kBinsStart) {
+      why = "its offset field is " + hex(offset) + " instead of " + hex(page - kBinsStart);
+    } else if (size == 0 || size % 4096 != 0) {
+      why = "its size " + hex(size) + " is not a whole number of 4096-byte pages";
+    } else if (page + size > binsEnd) {
+      why = "its size " + hex(size) + " runs past the end of the hive bins at " + hex(binsEnd);
+    }
+    if (!why.empty()) {
+      // Data inside a large bin can look like a header; look further back.
+      if (damagedHeader.empty()) {
+        damagedHeader = corruptAt("hive bin", page, why).message;
+      }
+      continue;
+    }
+    if (at < page + 32) {
+      return corruptAt(what, at, "it lies inside the header of the hive bin at " + hex(page));
+    }
+    if (at >= page + size) break;
+    Bin found{page, page + size};
+    recentBins[nextBin++ % 8] = found;
+    return found;
+  }
+  if (!damagedHeader.empty()) return Error{ErrorCode::corrupt, damagedHeader};
+  return corruptAt(what, at, "it lies in no valid hive bin");
+}
+
+Result<Cell> Hive::Impl::cell(std::uint32_t offset, const char* what) const {
+  const std::uint64_t at = kBinsStart + offset;
+  if (offset == kNoCell) {
+    return Error{ErrorCode::corrupt, std::string("corrupt ") + what + ": a needed cell is missing"};
+  }
+  if (offset % 8 != 0) return corruptAt(what, at, "the offset is not a multiple of 8");
+  if (std::uint64_t{offset} + 8 > binsSize) {
+    return corruptAt(what, at, "it lies past the end of the hive bins at " + hex(binsEnd));
+  }
+  Result<Bin> bin = findBin(at, what);
+  if (!bin) return bin.error();
+  std::uint8_t raw[4];
+  Result<bool> r = readAt(at, raw, 4);
+  if (!r) return r.error();
+  const std::int64_t signedSize = static_cast<std::int32_t>(le32(raw));
+  if (signedSize == 0) return corruptAt(what, at, "the cell's size is 0");
+  if (signedSize > 0) return corruptAt(what, at, "the cell is marked free");
+  const std::uint64_t size = static_cast<std::uint64_t>(-signedSize);
+  if (size % 8 != 0)
+    return corruptAt(what, at, "the cell's size " + hex(size) + " is not a multiple of 8");
+  if (at + size > bin.value().end) {
+    return corruptAt(what, at,
+                     "the cell's size " + hex(size) + " crosses the end of its hive bin at " +
+                         hex(bin.value().end));
+  }
+  return Cell{at + 4, static_cast<std::uint32_t>(size - 4)};
+}
+
+// Reads the key node at `offset`; with `name`, also its name's bytes.
+Result<KeyNode> Hive::Impl::keyNode(std::uint32_t offset, const char* what,
+                                    std::vector<std::uint8_t>* name, bool* compressed) const {
+  Result<Cell> c = cell(offset, what);
+  if (!c) return c.error();
+  const Cell& k = c.value();
+  if (k.size < kNkHeader) {
+    return corruptAt(
+        what, k.at(),
+        "its cell of " + std::to_string(k.size) + " bytes is too small for a key node");
+  }
+  std::uint8_t h[kNkHeader];
+  Result<bool> r = readAt(k.pos, h, sizeof h);
+  if (!r) return r.error();
+  if (h[0] != 'n' || h[1] != 'k') return corruptAt(what, k.at(), "it is not a key node (\"nk\")");
+  const std::uint16_t nameLength = le16(h + 72);
+  if (nameLength > k.size - kNkHeader) {
+    return corruptAt(
+        what, k.at(),
+        "its name of " + std::to_string(nameLength) + " bytes is longer than its cell");
+  }
+  KeyNode node;
+  node.cell = offset;
+  node.at = k.at();
+  node.subkeyCount = le32(h + 20);
+  node.subkeyList = le32(h + 28);
+  node.valueCount = le32(h + 36);
+  node.valueList = le32(h + 40);
+  if (name) {
+    name->resize(nameLength);
+    if (nameLength) {
+      r = readAt(k.pos + kNkHeader, name->data(), nameLength);
+      if (!r) return r.error();
+    }
+    *compressed = (le16(h + 2) & kKeyCompName) != 0;
+  }
+  return node;
+}
+
+Result<bool> Hive::Impl::nameMatches(const Cell& c, std::size_t nameOffset, std::size_t length,
+                                     bool compressed, const std::u16string& want) const {
+  if (length != (compressed ? want.size() : want.size() * 2)) return false;
+  std::vector<std::uint8_t> bytes(length);
+  if (length) {
+    Result<bool> r = readAt(c.pos + nameOffset, bytes.data(), length);
+    if (!r) return r;
+  }
+  return namesEqual(bytes.data(), length, compressed, want);
+}
+
+// Looks through one leaf (li, lf or lh). The first pass (`filtered`) reads only
+// the keys whose hash or hint fits; the second the others, since writers
+// other than Windows compute hashes differently and a hint is only a hint.
+Result<std::uint32_t> Hive::Impl::searchLeaf(std::uint32_t leaf, std::uint32_t root, bool underRoot,
+                                             const std::u16string& name, std::uint32_t hash,
+                                             bool filtered, bool* anyFiltered) const {
+  const char* what = "subkey list";
+  Result<Cell> c = cell(leaf, what);
+  if (!c) return c.error();
+  const Cell& list = c.value();
+  if (list.size < 4) return corruptAt(what, list.at(), "its cell is too small for a list");
+  std::uint8_t h[4];
+  Result<bool> r = readAt(list.pos, h, 4);
+  if (!r) return r.error();
+  const bool li = h[0] == 'l' && h[1] == 'i';
+  const bool lf = h[0] == 'l' && h[1] == 'f';
+  const bool lh = h[0] == 'l' && h[1] == 'h';
+  if (h[0] == 'r' && h[1] == 'i' && underRoot) {
+    return corruptAt(
+        what, list.at(),
+        "the index root at " + hex(kBinsStart + root) + " points to another index root");
+  }
+  if (!li && !lf && !lh) {
+    return corruptAt(what, list.at(), "unknown list signature " + hex(le16(h)));
+  }
+  const std::uint32_t count = le16(h + 2);
+  const std::size_t entrySize = li ? 4 : 8;
+  if (count * entrySize > list.size - 4) {
+    return corruptAt(what, list.at(),
+                     std::to_string(count) + " entries do not fit in its cell of " +
+                         std::to_string(list.size) + " bytes");
+  }
+  std::vector<std::uint8_t> entries(count * entrySize);
+  if (count) {
+    r = readAt(list.pos + 4, entries.data(), entries.size());
+    if (!r) return r.error();
+  }
+  std::vector<std::uint8_t> keyName;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint8_t* e = entries.data() + i * entrySize;
+    const std::uint32_t offset = le32(e);
+    if (offset == leaf) return corruptAt(what, list.at(), "it lists itself as a key");
+    bool fits = true;
+    if (lh) fits = le32(e + 4) == hash;
+    if (lf) fits = hintFits(e + 4, name);
+    if (!fits) *anyFiltered = true;
+    if (fits != filtered) continue;
+    bool compressed = false;
+    Result<KeyNode> k = keyNode(offset, "key", &keyName, &compressed);
+    if (!k) return k.error();
+    if (namesEqual(keyName.data(), keyName.size(), compressed, name)) return offset;
+  }
+  return kNoCell;
+}
+
+Result<std::uint32_t> Hive::Impl::findSubkey(const KeyNode& parent,
+                                             const std::u16string& name) const {
+  if (parent.subkeyCount == 0) return kNoCell;
+  const char* what = "subkey list";
+  Result<Cell> c = cell(parent.subkeyList, what);
+  if (!c) return c.error();
+  const Cell& list = c.value();
+  if (list.size < 4) return corruptAt(what, list.at(), "its cell is too small for a list");
+  std::uint8_t h[4];
+  Result<bool> r = readAt(list.pos, h, 4);
+  if (!r) return r.error();
+  const std::uint32_t hash = nameHash(name);
+  std::vector<std::uint32_t> leaves;
+  if (h[0] == 'r' && h[1] == 'i') {
+    const std::uint32_t count = le16(h + 2);
+    if (count * 4 > list.size - 4) {
+      return corruptAt(what, list.at(),
+                       std::to_string(count) + " entries do not fit in its cell of " +
+                           std::to_string(list.size) + " bytes");
+    }
+    std::vector<std::uint8_t> raw(count * 4);
+    if (count) {
+      r = readAt(list.pos + 4, raw.data(), raw.size());
+      if (!r) return r.error();
+    }
+    for (std::uint32_t i = 0; i < count; ++i) leaves.push_back(le32(raw.data() + 4 * i));
+    // A leaf listed twice would multiply the work of a lookup.
+    std::vector<std::uint32_t> sorted = leaves;
+    std::sort(sorted.begin(), sorted.end());
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+      if (sorted[i] == parent.subkeyList) {
+        return corruptAt(what, list.at(), "the index root lists itself");
+      }
+      if (i && sorted[i] == sorted[i - 1]) {
+        return corruptAt(
+            what, list.at(),
+            "the index root lists the leaf at " + hex(kBinsStart + sorted[i]) + " twice");
+      }
+    }
+  } else {
+    leaves.push_back(parent.subkeyList);
+  }
+  const bool underRoot = leaves.size() != 1 || leaves[0] != parent.subkeyList;
+  bool anyFiltered = false;
+  for (bool filtered : {true, false}) {
+    if (!filtered && !anyFiltered) break;
+    for (std::uint32_t leaf : leaves) {
+      Result<std::uint32_t> found =
+          searchLeaf(leaf, parent.subkeyList, underRoot, name, hash, filtered, &anyFiltered);
+      if (!found || found.value() != kNoCell) return found;
+    }
+  }
+  return kNoCell;
+}
+
+Result<Value> Hive::Impl::valueData(const Cell& vk, std::uint32_t type) const {
+  std::uint8_t h[kVkHeader];
+  Result<bool> r = readAt(vk.pos, h, sizeof h);
+  if (!r) return r.error();
+  const std::uint32_t sizeField = le32(h + 4);
+  const std::uint32_t dataOffset = le32(h + 8);
+  Value value;
+  value.type = type;
+  if (sizeField & 0x80000000u) {
+    // Up to 4 bytes are kept in the data offset field itself.
+    const std::uint32_t length = sizeField & 0x7FFFFFFFu;
+    if (length > 4) {
+      return corruptAt("value", vk.at(),
+                       "it claims " + std::to_string(length) +
+                           " bytes of data kept in the value itself (at most 4)");
+    }
+    value.data.assign(h + 8, h + 8 + length);
+    return value;
+  }
+  const std::uint32_t length = sizeField;
+  if (length == 0) return value;
+  Result<Cell> c = cell(dataOffset, "value data");
+  if (!c) return c.error();
+  const Cell& data = c.value();
+  if (data.size >= length) {
+    value.data.resize(length);
+    r = readAt(data.pos, value.data.data(), length);
+    if (!r) return r.error();
+    return value;
+  }
+  std::uint8_t db[8] = {};
+  if (minor >= 4 && length > kSegmentSize && data.size >= 8) {
+    r = readAt(data.pos, db, 8);
+    if (!r) return r.error();
+  }
+  if (db[0] != 'd' || db[1] != 'b') {
+    return corruptAt("value data", data.at(),
+                     std::to_string(length) + " bytes do not fit in its cell of " +
+                         std::to_string(data.size) + " bytes");
+  }
+  // Big data: a db record listing segments of 16,344 bytes each.
+  const std::uint32_t segments = le16(db + 2);
+  const std::uint32_t expected = (length + kSegmentSize - 1) / kSegmentSize;
+  if (segments != expected) {
+    return corruptAt("big data record", data.at(),
+                     std::to_string(segments) + " segments for " + std::to_string(length) +
+                         " bytes (" + std::to_string(expected) + " expected)");
+  }
+  Result<Cell> l = cell(le32(db + 4), "big data segment list");
+  if (!l) return l.error();
+  if (l.value().size / 4 < segments) {
+    return corruptAt("big data segment list", l.value().at(),
+                     std::to_string(segments) + " segments do not fit in its cell of " +
+                         std::to_string(l.value().size) + " bytes");
+  }
+  std::vector<std::uint8_t> raw(segments * 4);
+  r = readAt(l.value().pos, raw.data(), raw.size());
+  if (!r) return r.error();
+  // Every segment is checked before the data's memory is taken.
+  std::vector<Cell> pieces;
+  pieces.reserve(segments);
+  for (std::uint32_t i = 0; i < segments; ++i) {
+    Result<Cell> s = cell(le32(raw.data() + 4 * i), "big data segment");
+    if (!s) return s.error();
+    const std::uint32_t want = std::min(kSegmentSize, length - i * kSegmentSize);
+    if (s.value().size < want) {
+      return corruptAt("big data segment", s.value().at(),
+                       std::to_string(want) + " bytes do not fit in its cell of " +
+                           std::to_string(s.value().size) + " bytes");
+    }
+    pieces.push_back(s.value());
+  }
+  value.data.resize(length);
+  for (std::uint32_t i = 0; i < segments; ++i) {
+    const std::uint32_t want = std::min(kSegmentSize, length - i * kSegmentSize);
+    r = readAt(pieces[i].pos, value.data.data() + std::size_t{i} * kSegmentSize, want);
+    if (!r) return r.error();
+  }
+  return value;
+}
+
+const char* errorCodeName(ErrorCode code) {
+  switch (code) {
+    case ErrorCode::cannotOpen: return "cannot-open";
+    case ErrorCode::inUse: return "in-use";
+    case ErrorCode::notARegistryFile: return "not-a-registry-file";
+    case ErrorCode::truncated: return "truncated";
+    case ErrorCode::unsupportedVersion: return "unsupported-version";
+    case ErrorCode::corrupt: return "corrupt";
+    case ErrorCode::keyNotFound: return "key-not-found";
+    case ErrorCode::valueNotFound: return "value-not-found";
+  }
+  return "unknown";
+}
+
+Result<Hive> Hive::fromSource(std::unique_ptr<ByteSource> source) {
+  auto impl = std::make_unique<Impl>();
+  const std::uint64_t fileSize = source->size();
+  std::uint8_t base[4096] = {};
+  const std::size_t have = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, 4096));
+  if (have && !source->read(0, base, have)) {
+    return Error{ErrorCode::cannotOpen,
+                 "cannot read the file's first " + std::to_string(have) + " bytes"};
+  }
+  if (have < 4 || std::memcmp(base, "regf", 4) != 0) {
+    return Error{ErrorCode::notARegistryFile,
+                 "not a registry file: it does not start with \"regf\""};
+  }
+  if (have < 4096) {
+    return Error{ErrorCode::truncated, "truncated: the file is " + std::to_string(fileSize) +
+                                           " bytes, shorter than the 4096-byte base block"};
+  }
+  const std::uint32_t fileType = le32(base + 28);
+  if (fileType != 0) {
+    return Error{ErrorCode::notARegistryFile,
+                 "not a primary hive file: its file type is " + std::to_string(fileType) +
+                     " (a transaction log or another kind of registry file)"};
+  }
+  const std::uint32_t major = le32(base + 20);
+  const std::uint32_t minor = le32(base + 24);
+  if (major != 1 || minor < 3 || minor > 6) {
+    return Error{ErrorCode::unsupportedVersion,
+                 "unsupported format version " + std::to_string(major) + "." +
+                     std::to_string(minor) + " (versions 1.3 to 1.6 are read)"};
+  }
+  std::uint32_t checksum = 0;
+  for (int i = 0; i < 508; i += 4) checksum ^= le32(base + i);
+  if (checksum == 0) checksum = 1;
+  if (checksum == 0xFFFFFFFF) checksum = 0xFFFFFFFE;
+  const bool sequenceAgrees = le32(base + 4) == le32(base + 8);
+  impl->state =
+      sequenceAgrees && checksum == le32(base + 508) ? HiveState::clean : HiveState::dirty;
+  impl->minor = minor;
+  impl->binsSize = le32(base + 40);
+  impl->rootCell = le32(base + 36);
+  impl->binsEnd = kBinsStart + impl->binsSize;
+  if (impl->binsSize == 0 || impl->binsSize % 4096 != 0) {
+    return corruptAt(
+        "base block", 40,
+        "the hive bins' size " + hex(impl->binsSize) + " is not a whole number of 4096-byte pages");
+  }
+  if (impl->binsEnd > fileSize) {
+    return Error{ErrorCode::truncated,
+                 "truncated: the base block declares hive bins up to offset " + hex(impl->binsEnd) +
+                     ", but the file ends at " + hex(fileSize)};
+  }
+  std::uint8_t first[8];
+  if (!source->read(kBinsStart, first, 8)) {
+    return Error{ErrorCode::cannotOpen, "cannot read the first hive bin"};
+  }
+  if (std::memcmp(first, "hbin", 4) != 0 || le32(first + 4) != 0) {
+    return corruptAt("hive bin", kBinsStart, "the first hive bin's header is missing");
+  }
+  impl->source = std::move(source);
+  Result<KeyNode> root = impl->keyNode(impl->rootCell, "root key", nullptr, nullptr);
+  if (!root) return root.error();
+  return Hive(std::move(impl));
+}
+
+Result<Hive> Hive::open(const PathString& path) {
+  Result<std::unique_ptr<ByteSource>> source = openFileSource(path);
+  if (!source) return source.error();
+  Result<Hive> hive = fromSource(std::move(source.value()));
+  if (hive) hive.value().impl_->logFiles = logFilesBeside(path);
+  return hive;
+}
+
+Hive::Hive(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Hive::Hive(Hive&&) noexcept = default;
+Hive& Hive::operator=(Hive&&) noexcept = default;
+Hive::~Hive() = default;
+
+HiveState Hive::state() const { return impl_->state; }
+bool Hive::hasLogFiles() const { return impl_->logFiles; }
+std::uint32_t Hive::minorVersion() const { return impl_->minor; }
+Key Hive::root() const { return Key{impl_->rootCell}; }
+
+Result<Key> Hive::findKey(std::string_view path) const {
+  Result<KeyNode> node = impl_->keyNode(impl_->rootCell, "root key", nullptr, nullptr);
+  if (!node) return node.error();
+  std::string_view rest = path;
+  std::string parentName;
+  while (!rest.empty()) {
+    const std::size_t cut = rest.find('\\');
+    const std::string_view part = rest.substr(0, cut);
+    rest = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
+    if (part.empty()) continue;  // "A\\\\B", a leading or a trailing separator
+    std::u16string name;
+    if (!utf8ToUtf16(part, &name)) {
+      return Error{ErrorCode::keyNotFound,
+                   "key not found: " + std::string(path) + " (the path is not valid UTF-8)"};
+    }
+    Result<std::uint32_t> found = impl_->findSubkey(node.value(), name);
+    if (!found) return found.error();
+    if (found.value() == kNoCell) {
+      return Error{ErrorCode::keyNotFound,
+                   "key not found: " + std::string(path) + " (no subkey \"" + std::string(part) +
+                       "\" under " +
+                       (parentName.empty() ? "the root key" : "\"" + parentName + "\"") + ")"};
+    }
+    node = impl_->keyNode(found.value(), "key", nullptr, nullptr);
+    if (!node) return node.error();
+    parentName = std::string(part);
+  }
+  return Key{node.value().cell};
+}
+
+Result<Value> Hive::readValue(Key key, std::string_view name) const {
+  Result<KeyNode> node = impl_->keyNode(key.cell, "key", nullptr, nullptr);
+  if (!node) return node.error();
+  std::u16string want;
+  const Error notFound{ErrorCode::valueNotFound, "value not found: \"" + std::string(name) +
+                                                     "\" in the key at offset " +
+                                                     hex(node.value().at)};
+  if (!utf8ToUtf16(name, &want)) return notFound;
+  const std::uint32_t count = node.value().valueCount;
+  if (count == 0) return notFound;
+  Result<Cell> c = impl_->cell(node.value().valueList, "value list");
+  if (!c) return c.error();
+  const Cell& list = c.value();
+  if (count > list.size / 4) {
+    return corruptAt("value list", list.at(),
+                     std::to_string(count) + " values do not fit in its cell of " +
+                         std::to_string(list.size) + " bytes");
+  }
+  // The list is read in parts, so a key with many values takes little memory.
+  std::uint8_t raw[4 * 256];
+  for (std::uint32_t done = 0; done < count;) {
+    const std::uint32_t part = std::min<std::uint32_t>(count - done, 256);
+    Result<bool> r = impl_->readAt(list.pos + 4 * std::uint64_t{done}, raw, 4 * part);
+    if (!r) return r.error();
+    for (std::uint32_t i = 0; i < part; ++i) {
+      Result<Cell> v = impl_->cell(le32(raw + 4 * i), "value");
+      if (!v) return v.error();
+      const Cell& vk = v.value();
+      if (vk.size < kVkHeader) {
+        return corruptAt(
+            "value", vk.at(),
+            "its cell of " + std::to_string(vk.size) + " bytes is too small for a value");
+      }
+      std::uint8_t h[kVkHeader];
+      r = impl_->readAt(vk.pos, h, sizeof h);
+      if (!r) return r.error();
+      if (h[0] != 'v' || h[1] != 'k')
+        return corruptAt("value", vk.at(), "it is not a value (\"vk\")");
+      const std::uint16_t nameLength = le16(h + 2);
+      if (nameLength > vk.size - kVkHeader) {
+        return corruptAt(
+            "value", vk.at(),
+            "its name of " + std::to_string(nameLength) + " bytes is longer than its cell");
+      }
+      Result<bool> match =
+          impl_->nameMatches(vk, kVkHeader, nameLength, (le16(h + 16) & kValueCompName) != 0, want);
+      if (!match) return match.error();
+      if (match.value()) return impl_->valueData(vk, le32(h + 12));
+    }
+    done += part;
+  }
+  return notFound;
+}
+
+}  // namespace hive

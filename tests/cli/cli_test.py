@@ -1,0 +1,362 @@
+#!/usr/bin/env python3
+"""tamsket-cli run as a user runs it, over fixture hives, with its output read
+back by Python's own json and csv parsers.
+
+    cli_test.py CLI WORK_DIR
+"""
+
+import csv
+import hashlib
+import io
+import json
+import os
+import shutil
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from cli_support import KEY_A, KEY_B, VALUE_A, VALUE_B, decode_key, run  # noqa: E402
+import cli_fixtures  # noqa: E402
+
+CLI = None
+WORK = None
+
+SETUP = "Microsoft\\Exchange\\Setup"
+WOW_SETUP = "Wow6432Node\\Microsoft\\Exchange\\Setup"
+FIELDS = ["source", "location", "view", "status", "product", "key", "productId", "valueType",
+          "valueSize", "hiveState", "error"]
+CSV_FIELDS = FIELDS[:-1] + ["errorCode", "errorMessage"]
+REG_SZ, REG_BINARY = 1, 3
+
+
+def cli(*args):
+    return run([CLI, *args], timeout=120)
+
+
+def records_of(out):
+    assert b"\r" not in out, out
+    lines = out.decode("utf-8").splitlines()
+    records = [json.loads(line) for line in lines]
+    for r in records:
+        assert list(r) == FIELDS, list(r)
+    return records
+
+
+def hive(name, keys, **options):
+    """A SOFTWARE hive file in the work folder with `keys`: path -> {value name: (type, data)}."""
+    path = os.path.join(WORK, name)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    cli_fixtures.write_software_hive(path, keys, **options)
+    return path
+
+
+def exchange(value, view="64", value_type=REG_BINARY):
+    """The keys of a 64-bit Windows (it has Wow6432Node) holding `value` in one view."""
+    keys = {"Wow6432Node\\Microsoft": {}, "Microsoft\\Windows": {}}
+    keys[SETUP if view == "64" else WOW_SETUP] = {"DigitalProductId": (value_type, value)}
+    return keys
+
+
+class HiveSources(unittest.TestCase):
+    def test_finds_the_key_in_each_view_of_a_hive(self):
+        both = exchange(VALUE_B, "64")
+        both[WOW_SETUP] = {"DigitalProductId": (REG_BINARY, VALUE_A)}
+        no_value = exchange(VALUE_A)
+        del no_value[SETUP]
+        no_value[SETUP] = {"Language": (4, b"\x09\x04\x00\x00")}
+        cases = [
+            ("64-bit view", exchange(VALUE_A, "64"), [("64-bit", KEY_A)], 0),
+            ("32-bit view", exchange(VALUE_B, "32"), [("32-bit", KEY_B)], 0),
+            ("both views", both, [("32-bit", KEY_A), ("64-bit", KEY_B)], 0),
+            ("Setup without the value", no_value, [(None, None)], 1),
+            ("no Exchange at all", {"Microsoft\\Windows": {}, "Wow6432Node": {}}, [(None, None)],
+             1),
+            ("32-bit Windows: no Wow6432Node", {SETUP: {"DigitalProductId": (3, VALUE_A)}},
+             [("32-bit", KEY_A)], 0),
+        ]
+        for what, keys, expected, exit_code in cases:
+            with self.subTest(what):
+                path = hive(f"views/{len(what)}-{what[:4]}/SOFTWARE", keys)
+                status, out, err = cli("--json", "--hive", path)
+                self.assertEqual(status, exit_code, err)
+                records = records_of(out)
+                self.assertEqual([(r["view"], r["key"]) for r in records], expected)
+                for r in records:
+                    self.assertEqual((r["source"], r["location"], r["hiveState"], r["product"]),
+                                     ("hive", path, "clean", "Microsoft Exchange"))
+                    self.assertEqual(r["status"], "found" if r["key"] else "absent")
+
+    def test_reads_a_value_of_any_size_and_type(self):
+        long_value = bytes(range(256)) + bytes(range(44))
+        text_value = "DigitalProductId as text, long enough".encode("utf-16-le") + b"\0\0"
+        cases = [
+            ("300 bytes", REG_BINARY, long_value, "found", decode_key(long_value[52:67])),
+            ("exactly 67 bytes", REG_BINARY, VALUE_A[:67], "found", KEY_A),
+            ("66 bytes", REG_BINARY, VALUE_A[:66], "invalid", None),
+            ("empty", REG_BINARY, b"", "invalid", None),
+            ("a string", REG_SZ, text_value, "found", decode_key(text_value[52:67])),
+            ("over 16 KiB", REG_BINARY, VALUE_B + bytes(20000), "found", KEY_B),
+        ]
+        for what, value_type, data, status_name, key in cases:
+            with self.subTest(what):
+                path = hive(f"sizes/{what.replace(' ', '-')}/SOFTWARE",
+                            exchange(data, value_type=value_type))
+                status, out, err = cli("--json", "--hive", path)
+                (r,) = records_of(out)
+                self.assertEqual(status, 0 if key else 1, err)
+                self.assertEqual((r["status"], r["key"], r["valueSize"]),
+                                 (status_name, key, len(data)))
+                self.assertEqual(r["valueType"], "REG_SZ" if value_type == REG_SZ else "REG_BINARY")
+                if status_name == "invalid":
+                    self.assertEqual(r["error"], {
+                        "code": "value-too-short",
+                        "message": f"the value is {len(data)} bytes, too short to hold a key"})
+                else:
+                    self.assertIsNone(r["error"])
+        status, out, _ = cli("--hive", os.path.join(WORK, "sizes/a-string/SOFTWARE"))
+        self.assertIn("  value       REG_SZ, 76 bytes (not REG_BINARY; decoded all the same)\n",
+                      out.decode())
+
+    def test_reports_the_product_id_text(self):
+        path = hive("pid/SOFTWARE", exchange(VALUE_B))
+        (r,) = records_of(cli("--json", "--hive", path)[1])
+        self.assertEqual(r["productId"], "00371-OEM-8992671-00437")
+        garbled = bytearray(VALUE_A)
+        garbled[12] = 0x07
+        path = hive("pid-garbled/SOFTWARE", exchange(bytes(garbled)))
+        (r,) = records_of(cli("--json", "--hive", path)[1])
+        self.assertIsNone(r["productId"])
+        self.assertEqual(r["key"], KEY_A)
+
+    def test_says_a_dirty_hive_is_dirty(self):
+        path = hive("dirty/SOFTWARE", exchange(VALUE_A), dirty=True)
+        status, out, err = cli("--json", "--hive", path)
+        (r,) = records_of(out)
+        self.assertEqual((status, r["status"], r["key"], r["hiveState"]), (0, "found", KEY_A,
+                                                                           "dirty"))
+        status, out, _ = cli("--hive", path)
+        self.assertIn("hive dirty: it was not closed cleanly, so the key may be out of date",
+                      out.decode())
+        open(path + ".LOG1", "wb").close()
+        status, out, _ = cli("--hive", path)
+        self.assertIn("the changes kept in its .LOG1/.LOG2 files are not applied", out.decode())
+
+    def test_a_file_that_cannot_be_read_is_an_error_naming_it(self):
+        good = hive("errors/good/SOFTWARE", exchange(VALUE_A))
+        data = open(good, "rb").read()
+        not_hive = os.path.join(WORK, "errors/not-a-hive")
+        with open(not_hive, "wb") as f:
+            f.write(b"MZ" + bytes(8190))
+        truncated = os.path.join(WORK, "errors/truncated")
+        with open(truncated, "wb") as f:
+            f.write(data[:4096 + 512])
+        missing = os.path.join(WORK, "errors/missing/SOFTWARE")
+        cases = [(not_hive, "not-a-registry-file"), (truncated, "truncated"),
+                 (missing, "cannot-open"), (os.path.join(WORK, "errors"), "cannot-open")]
+        for path, code in cases:
+            with self.subTest(code):
+                status, out, err = cli("--json", "--hive", path)
+                (r,) = records_of(out)
+                self.assertEqual(status, 2)
+                self.assertEqual((r["status"], r["error"]["code"], r["key"], r["view"]),
+                                 ("error", code, None, None))
+                lines = err.splitlines()
+                self.assertEqual(len(lines), 1, err)
+                self.assertTrue(lines[0].startswith(f"tamsket-cli: hive {path}: "), lines[0])
+                self.assertEqual(lines[0], f"tamsket-cli: hive {path}: {r['error']['message']}")
+                # Text output: the error on standard error only.
+                status, out, err = cli("--hive", path)
+                self.assertEqual((status, out), (2, b""))
+                self.assertEqual(len(err.splitlines()), 1)
+
+    def test_damage_on_the_way_to_the_value_is_an_error_of_that_view(self):
+        keys = exchange(VALUE_B, "64")
+        keys[WOW_SETUP] = {"DigitalProductId": (REG_BINARY, VALUE_A)}
+        path = os.path.join(WORK, "corrupt/SOFTWARE")
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        cells = cli_fixtures.write_software_hive(path, keys)
+        with open(path, "r+b") as f:
+            # The 64-bit view's Exchange key loses its subkey list's signature.
+            f.seek(4096 + cells["list:Microsoft\\Exchange"] + 4)
+            f.write(b"zz")
+        status, out, err = cli("--json", "--hive", path)
+        records = records_of(out)
+        self.assertEqual(status, 2)
+        self.assertEqual([(r["view"], r["status"], r["key"]) for r in records],
+                         [("32-bit", "found", KEY_A), ("64-bit", "error", None)])
+        self.assertEqual((records[1]["error"]["code"], records[1]["hiveState"]),
+                         ("corrupt", "clean"))
+        self.assertEqual(err, f"tamsket-cli: hive {path}: {records[1]['error']['message']}\n")
+
+    def test_leaves_the_hive_exactly_as_it_was(self):
+        path = hive("evidence/SOFTWARE", exchange(VALUE_A), dirty=True)
+        os.utime(path, ns=(1_500_000_000_000_000_000, 1_400_000_000_000_000_000))
+        before = os.stat(path)
+        digest = hashlib.sha256(open(path, "rb").read()).hexdigest()
+        for args in (["--hive", path], ["--json", "--hive", path], ["--csv", "--hive", path]):
+            self.assertEqual(cli(*args)[0], 0)
+        after = os.stat(path)
+        self.assertEqual(hashlib.sha256(open(path, "rb").read()).hexdigest(), digest)
+        self.assertEqual((after.st_mtime_ns, after.st_ctime_ns, after.st_size, after.st_mode),
+                         (before.st_mtime_ns, before.st_ctime_ns, before.st_size, before.st_mode))
+        self.assertEqual(sorted(os.listdir(os.path.dirname(path))), ["SOFTWARE"])
+
+
+class WindowsFolders(unittest.TestCase):
+    def test_finds_the_hive_in_any_letter_case(self):
+        cases = [
+            ("volume root, mixed case", "vol1", "wInDoWs/SYSTEM32/Config/software", "vol1"),
+            ("Windows folder itself", "vol2", "Windows/System32/config/SOFTWARE", "vol2/Windows"),
+            ("root given with a slash", "vol3", "WINDOWS/system32/CONFIG/Software", "vol3/"),
+        ]
+        for what, volume, inner, given in cases:
+            with self.subTest(what):
+                path = hive(f"{volume}/{inner}", exchange(VALUE_A))
+                status, out, err = cli("--json", "--windows", os.path.join(WORK, given))
+                (r,) = records_of(out)
+                self.assertEqual(status, 0, err)
+                self.assertEqual((r["location"], r["key"]), (path, KEY_A))
+
+    def test_prefers_the_exact_spelling(self):
+        hive("vol4/Windows/System32/config/SOFTWARE", exchange(VALUE_A))
+        hive("vol4/Windows/System32/config/software", exchange(VALUE_B))
+        (r,) = records_of(cli("--json", "--windows", os.path.join(WORK, "vol4"))[1])
+        self.assertEqual(r["key"], KEY_A)
+
+    def test_a_folder_without_the_hive_is_an_error(self):
+        os.makedirs(os.path.join(WORK, "vol5/Windows/System32/config"), exist_ok=True)
+        for given in ("vol5", "vol5/Windows", "no-such-folder"):
+            with self.subTest(given):
+                folder = os.path.join(WORK, given)
+                status, out, err = cli("--json", "--windows", folder)
+                (r,) = records_of(out)
+                self.assertEqual((status, r["status"], r["error"]["code"], r["location"]),
+                                 (2, "error", "no-hive-found", folder))
+                self.assertTrue(err.startswith(f"tamsket-cli: windows folder {folder}: "), err)
+
+
+class Formats(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        both = exchange(VALUE_B, "64")
+        both[WOW_SETUP] = {"DigitalProductId": (REG_BINARY, VALUE_A)}
+        cls.both = hive("formats/both, \"quoted\"/SOFTWARE", both)
+        cls.short = hive("formats/short/SOFTWARE", exchange(VALUE_A[:40]))
+        cls.missing = os.path.join(WORK, "formats/missing")
+
+    def test_csv_holds_the_same_records_as_json(self):
+        args = ["--hive", self.both, "--hive", self.short, "--hive", self.missing]
+        status_json, out_json, _ = cli("--json", *args)
+        status_csv, out_csv, _ = cli("--csv", *args)
+        self.assertEqual((status_json, status_csv), (2, 2))
+        self.assertNotIn(b"\r", out_csv)
+        rows = list(csv.reader(io.StringIO(out_csv.decode("utf-8"), newline="")))
+        self.assertEqual(rows[0], CSV_FIELDS)
+        records = records_of(out_json)
+        self.assertEqual(len(rows) - 1, len(records))
+        self.assertEqual([r["status"] for r in records], ["found", "found", "invalid", "error"])
+        for row, r in zip(rows[1:], records):
+            flat = dict(r, errorCode=(r["error"] or {}).get("code"),
+                        errorMessage=(r["error"] or {}).get("message"))
+            expected = ["" if flat[f] is None else str(flat[f]) for f in CSV_FIELDS]
+            self.assertEqual(row, expected)
+
+    def test_text_shows_a_block_per_record(self):
+        status, out, err = cli("--hive", self.both, "--hive", self.short)
+        self.assertEqual(status, 1, err)
+        self.assertEqual(out.decode(), (
+            "Microsoft Exchange\n"
+            f"  key         {KEY_A}\n"
+            "  product id  65317-308-1234567-45296\n"
+            f"  where       {self.both}: {WOW_SETUP} (32-bit view)\n"
+            "  value       REG_BINARY, 164 bytes\n"
+            "  state       found; hive clean\n"
+            "\n"
+            "Microsoft Exchange\n"
+            f"  key         {KEY_B}\n"
+            "  product id  00371-OEM-8992671-00437\n"
+            f"  where       {self.both}: {SETUP} (64-bit view)\n"
+            "  value       REG_BINARY, 180 bytes\n"
+            "  state       found; hive clean\n"
+            "\n"
+            "Microsoft Exchange\n"
+            "  key         none: the value is 40 bytes, too short to hold a key\n"
+            "  product id  65317-308-1234567-45296\n"
+            f"  where       {self.short}: {SETUP} (64-bit view)\n"
+            "  value       REG_BINARY, 40 bytes\n"
+            "  state       invalid; hive clean\n"))
+
+    def test_paths_that_are_not_utf8_still_give_valid_json(self):
+        raw = os.path.join(WORK.encode(), b"formats/caf\xe9")
+        os.makedirs(raw, exist_ok=True)
+        shutil.copy(self.both, os.path.join(raw, b"SOFTWARE"))
+        status, out, _ = run([CLI.encode(), b"--json", b"--hive", os.path.join(raw, b"SOFTWARE")])
+        records = records_of(out)
+        self.assertEqual(status, 0)
+        self.assertTrue(records[0]["location"].endswith("formats/caf\ufffd/SOFTWARE"))
+
+
+class CommandLine(unittest.TestCase):
+    def test_exit_status_is_the_worst_source(self):
+        found = hive("exit/found/SOFTWARE", exchange(VALUE_A))
+        absent = hive("exit/absent/SOFTWARE", {"Wow6432Node": {}})
+        missing = os.path.join(WORK, "exit/missing")
+        cases = [([found], 0), ([found, found], 0), ([found, absent], 1), ([absent], 1),
+                 ([found, missing], 2), ([absent, missing, found], 2)]
+        for files, exit_code in cases:
+            with self.subTest(files=[os.path.basename(os.path.dirname(f)) for f in files]):
+                args = [a for f in files for a in ("--hive", f)]
+                status, out, _ = cli("--json", *args)
+                self.assertEqual(status, exit_code)
+                self.assertEqual([r["location"] for r in records_of(out)], files)
+
+    def test_bad_command_lines(self):
+        found = hive("args/SOFTWARE", exchange(VALUE_A))
+        cases = [
+            ([], "no source given"),
+            (["--json"], "no source given"),
+            (["--computer", "EXCH01"], "--computer reads a Windows registry"),
+            (["--json", "--csv", "--hive", found], "--json and --csv cannot be combined"),
+            (["--hive"], "--hive needs a FILE"),
+            (["--windows"], "--windows needs a DIR"),
+            (["--xml", "--hive", found], "unknown option '--xml'"),
+            ([found], "unexpected argument"),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                status, out, err = cli(*args)
+                self.assertEqual((status, out), (2, b""))
+                self.assertTrue(err.startswith("tamsket-cli: " + message), err)
+                self.assertTrue(err.endswith("Try 'tamsket-cli --help'.\n"), err)
+
+    def test_help_and_version(self):
+        status, out, err = cli("--help")
+        self.assertEqual((status, err), (0, ""))
+        self.assertIn("--hive FILE", out.decode())
+        self.assertNotIn("--computer", out.decode())
+        status, out, _ = cli("--version")
+        self.assertEqual((status, out), (0, b"tamsket-cli 1.1.0.5\n"))
+
+    def test_a_hundred_hives_in_one_call(self):
+        files = [hive(f"many/{i:03}/SOFTWARE", exchange(VALUE_A if i % 2 else VALUE_B,
+                                                          "64" if i % 3 else "32"))
+                 for i in range(100)]
+        status, out, err = cli("--json", *[f"--hive={f}" for f in files])
+        self.assertEqual(status, 0, err)
+        records = records_of(out)
+        self.assertEqual([r["location"] for r in records], files)
+        self.assertEqual([r["key"] for r in records],
+                         [KEY_A if i % 2 else KEY_B for i in range(100)])
+
+
+def main():
+    global CLI, WORK
+    CLI = os.path.abspath(sys.argv[1])
+    WORK = os.path.abspath(sys.argv[2])
+    shutil.rmtree(WORK, ignore_errors=True)
+    os.makedirs(WORK)
+    unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[3:])
+
+
+if __name__ == "__main__":
+    main()
