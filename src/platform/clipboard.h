@@ -14,7 +14,9 @@ enum class ClipboardResult {
 
 // Empties the clipboard and places text on it as Unicode text (an empty text
 // included); Windows offers it in the 8-bit text format too. owner becomes
-// the clipboard's owner and may be null. Never throws.
-ClipboardResult setClipboardText(HWND__* owner, const std::wstring& text) noexcept;
+// the clipboard's owner and may be null. When it fails, `error` is the error
+// of the call that failed. Never throws.
+ClipboardResult setClipboardText(HWND__* owner, const std::wstring& text,
+                                 unsigned long& error) noexcept;
 
 }  // namespace platform

@@ -36,21 +36,30 @@ using UniqueGlobal = UniqueHandle<HGLOBAL, GlobalFree>;
 
 }  // namespace
 
-ClipboardResult setClipboardText(HWND owner, const std::wstring& text) noexcept {
+ClipboardResult setClipboardText(HWND owner, const std::wstring& text,
+                                 unsigned long& error) noexcept {
+  const auto failed = [&error] {
+    error = GetLastError();
+    return ClipboardResult::failed;
+  };
   // The copy is made first, so that the clipboard stays open only briefly.
   const SIZE_T bytes = (text.size() + 1) * sizeof(wchar_t);
   UniqueGlobal memory(GlobalAlloc(GMEM_MOVEABLE, bytes));
-  if (!memory.get()) return ClipboardResult::failed;
+  if (!memory.get()) return failed();
   void* const locked = GlobalLock(memory.get());
-  if (!locked) return ClipboardResult::failed;
+  if (!locked) return failed();
   std::memcpy(locked, text.c_str(), bytes);
   GlobalUnlock(memory.get());
 
-  if (!openClipboard(owner)) return ClipboardResult::busy;
+  if (!openClipboard(owner)) {
+    error = GetLastError();
+    return ClipboardResult::busy;
+  }
   const OpenedClipboard opened;
-  if (!EmptyClipboard()) return ClipboardResult::failed;
-  if (!SetClipboardData(CF_UNICODETEXT, memory.get())) return ClipboardResult::failed;
+  if (!EmptyClipboard()) return failed();
+  if (!SetClipboardData(CF_UNICODETEXT, memory.get())) return failed();
   memory.release();
+  error = 0;
   return ClipboardResult::placed;
 }
 

@@ -12,7 +12,8 @@ enum class PrintResult {
 
 // Prints the window's client area, child controls included, as they look now:
 // one page on the default printer, at the size it has on screen, at the top
-// left of the printable area. The document is named "Tamsket".
-PrintResult printWindowImage(HWND__* window);
+// left of the printable area. The document is named "Tamsket". When printing
+// failed, `error` is the error of the call that failed.
+PrintResult printWindowImage(HWND__* window, unsigned long& error);
 
 }  // namespace platform

@@ -86,18 +86,24 @@ class PrintJob {
 
 }  // namespace
 
-PrintResult printWindowImage(HWND window) {
+PrintResult printWindowImage(HWND window, unsigned long& error) {
+  // The error is taken as the failing call left it, before anything is undone.
+  const auto failed = [&error] {
+    error = GetLastError();
+    return PrintResult::failed;
+  };
+  error = 0;
   const auto getDefaultPrinter =
       systemFunction<decltype(&GetDefaultPrinterA)>(L"winspool.drv", "GetDefaultPrinterA");
-  if (!getDefaultPrinter) return PrintResult::failed;
+  if (!getDefaultPrinter) return failed();
   DWORD nameSize = 0;
   if (!getDefaultPrinter(nullptr, &nameSize)) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND) return PrintResult::noPrinter;
-    if (error != ERROR_INSUFFICIENT_BUFFER) return PrintResult::failed;
+    const DWORD why = GetLastError();
+    if (why == ERROR_FILE_NOT_FOUND) return PrintResult::noPrinter;
+    if (why != ERROR_INSUFFICIENT_BUFFER) return failed();
   }
   std::string printerName(nameSize, '\0');
-  if (!getDefaultPrinter(printerName.data(), &nameSize)) return PrintResult::failed;
+  if (!getDefaultPrinter(printerName.data(), &nameSize)) return failed();
 
   // The picture is read back from what the window shows rather than redrawn
   // (PrintWindow under Wine leaves the child controls out), so whatever still
@@ -108,10 +114,10 @@ PrintResult printWindowImage(HWND window) {
   RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
   RECT client{};
   if (!GetClientRect(window, &client) || client.right <= 0 || client.bottom <= 0) {
-    return PrintResult::failed;
+    return failed();
   }
   const WindowDc screen(window);
-  if (!screen.get()) return PrintResult::failed;
+  if (!screen.get()) return failed();
   BITMAPINFO picture{};
   picture.bmiHeader.biSize = sizeof(picture.bmiHeader);
   picture.bmiHeader.biWidth = client.right;
@@ -122,14 +128,14 @@ PrintResult printWindowImage(HWND window) {
   void* bits = nullptr;
   const UniqueGdi<HBITMAP> bitmap(
       CreateDIBSection(screen.get(), &picture, DIB_RGB_COLORS, &bits, nullptr, 0));
-  if (!bitmap.get()) return PrintResult::failed;
+  if (!bitmap.get()) return failed();
   {
     const UniqueDc memory(CreateCompatibleDC(screen.get()));
-    if (!memory.get()) return PrintResult::failed;
+    if (!memory.get()) return failed();
     const Selection selected(memory.get(), bitmap.get());
     if (!selected.ok() ||
         !BitBlt(memory.get(), 0, 0, client.right, client.bottom, screen.get(), 0, 0, SRCCOPY)) {
-      return PrintResult::failed;
+      return failed();
     }
   }
   GdiFlush();
@@ -137,17 +143,17 @@ PrintResult printWindowImage(HWND window) {
   const int screenDpiY = GetDeviceCaps(screen.get(), LOGPIXELSY);
 
   const UniqueDc printer(CreateDCA(nullptr, printerName.c_str(), nullptr, nullptr));
-  if (!printer.get()) return PrintResult::failed;
+  if (!printer.get()) return failed();
   // Same physical size as on screen; the origin is the printable area's corner.
   const int width = MulDiv(client.right, GetDeviceCaps(printer.get(), LOGPIXELSX), screenDpiX);
   const int height = MulDiv(client.bottom, GetDeviceCaps(printer.get(), LOGPIXELSY), screenDpiY);
   PrintJob job(printer.get());
-  if (!job.started() || StartPage(printer.get()) <= 0) return PrintResult::failed;
+  if (!job.started() || StartPage(printer.get()) <= 0) return failed();
   const int lines = StretchDIBits(printer.get(), 0, 0, width, height, 0, 0, client.right,
                                   client.bottom, bits, &picture, DIB_RGB_COLORS, SRCCOPY);
-  if (lines <= 0) return PrintResult::failed;  // 0, or GDI_ERROR (-1) from some drivers
-  if (EndPage(printer.get()) <= 0) return PrintResult::failed;
-  return job.finish() ? PrintResult::printed : PrintResult::failed;
+  if (lines <= 0) return failed();  // 0, or GDI_ERROR (-1) from some drivers
+  if (EndPage(printer.get()) <= 0) return failed();
+  return job.finish() ? PrintResult::printed : failed();
 }
 
 }  // namespace platform

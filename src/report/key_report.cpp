@@ -3,24 +3,9 @@
 #include <cctype>
 #include <utility>
 
-#include "keys/installed_key_source.h"
-
 namespace {
 
-// OPENFILENAME_SIZE_VERSION_400A: the record up to lpTemplateName, without the
-// fields Windows 2000 added. Its layout makes that 76 bytes with 4-byte
-// pointers and 136 with 8-byte ones; the dialog refuses any other size it
-// does not know.
-constexpr unsigned long kSaveRequestSize = sizeof(void*) == 8 ? 136 : 76;
-// Room for the longest path Windows takes, so that the dialog never fails for
-// length (Wine's dialog even crashes on a name that does not fit).
-constexpr std::size_t kNameCapacity = 32767;
-
-constexpr char kFilter[] = "Text File (*.txt)\0*.TXT\0";
-constexpr char kInitialDir[] = "C:\\";
-constexpr char kDialogTitle[] = "Save As";
 constexpr char kSuffix[] = ".txt";
-constexpr char kMessageTitle[] = "Tamsket";
 constexpr char kUnusableNameText[] =
     "The name you chose contains characters this program cannot use in file names. "
     "Please save again under another name.";
@@ -57,6 +42,16 @@ std::string folderOf(const std::string& path) {
   return end == std::string::npos ? "." : path.substr(0, end + 1);
 }
 
+// "0x3003": how the dialog's error codes are written down.
+std::string hex4(unsigned long value) {
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), "0123456789ABCDEF"[value % 16]);
+    value /= 16;
+  } while (value != 0 || digits.size() < 4);
+  return "0x" + digits;
+}
+
 // Closes the temporary file and removes it unless it has taken the target's
 // place, however the save ends.
 class TempFile {
@@ -72,19 +67,17 @@ class TempFile {
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
 
-  bool write(const std::string& bytes) {
-    file_ = platform_.openForWriting(path_);
-    if (!file_) return false;
-    const bool written = platform_.writeAll(file_, bytes);
-    void* const file = file_;
-    file_ = nullptr;
-    const bool closed = platform_.closeFile(file);
-    return written && closed;
+  SystemError write(const std::string& bytes) {
+    if (const SystemError error = platform_.openForWriting(path_, file_)) return error;
+    const SystemError written = platform_.writeAll(file_, bytes);
+    const SystemError closed = platform_.closeFile(std::exchange(file_, nullptr));
+    return written ? written : closed;
   }
 
-  bool replace(const std::string& target) {
-    placed_ = platform_.replaceFile(path_, target);
-    return placed_;
+  SystemError replace(const std::string& target) {
+    const SystemError error = platform_.replaceFile(path_, target);
+    placed_ = error == 0;
+    return error;
   }
 
  private:
@@ -94,15 +87,24 @@ class TempFile {
   bool placed_ = false;
 };
 
-bool writeReport(ReportPlatform& platform, const std::string& target) {
-  std::string tempPath = platform.createTempFile(folderOf(target));
-  if (tempPath.empty()) return false;
+// The error of the step that failed, 0 when the report landed.
+SystemError writeReport(ReportPlatform& platform, const std::string& target,
+                        const ReportLookups& lookups) {
+  std::string tempPath;
+  if (const SystemError error = platform.createTempFile(folderOf(target), tempPath)) return error;
   TempFile temp(platform, std::move(tempPath));
   // Looked up now, not when the window was filled: every save reads the
   // registry again.
-  const std::string product = getExchangeVersion();
-  const std::string key = getExchangeKey();
-  return temp.write(reportText(product, key)) && temp.replace(target);
+  const std::string product = lookups.productName();
+  const std::string key = lookups.productKey();
+  if (const SystemError error = temp.write(reportText(product, key))) return error;
+  return temp.replace(target);
+}
+
+// "...: Access is denied." when the system has words for the error.
+std::string failureText(ReportPlatform& platform, const std::string& target, SystemError error) {
+  const std::string words = platform.describe(error);
+  return "The report could not be saved to " + target + (words.empty() ? "." : ": " + words);
 }
 
 }  // namespace
@@ -123,53 +125,18 @@ std::string reportText(const std::string& product, const std::string& key) {
   return "Product: " + product + "\r\n" + key + "\r\n";
 }
 
-SaveFileRequest buildSaveRequest(void* owner, void* instance) {
-  SaveFileRequest request;
-  request.structSize = kSaveRequestSize;
-  request.owner = owner;
-  request.instance = instance;
-  // The literal's own terminator is the list's closing NUL.
-  request.filter.assign(kFilter, sizeof kFilter - 1);
-  request.filterIndex = 1;
-  // One more NUL than the dialog may fill, so the name always ends in one.
-  request.file.assign(kNameCapacity + 1, '\0');
-  request.maxFile = kNameCapacity;
-  request.fileTitle.assign(kNameCapacity + 1, '\0');
-  request.maxFileTitle = kNameCapacity;
-  request.initialDir = kInitialDir;
-  request.title = kDialogTitle;
-  request.flags = 0;
-  request.defExt = nullptr;
-  return request;
-}
-
-// "0x3003": how the dialog's error codes are written down.
-std::string hex4(unsigned long value) {
-  std::string digits;
-  do {
-    digits.insert(digits.begin(), "0123456789ABCDEF"[value % 16]);
-    value /= 16;
-  } while (value != 0 || digits.size() < 4);
-  return "0x" + digits;
-}
-
-std::string dialogFailureText(unsigned long dialogError) {
-  return "The Save As dialog failed (common dialog error " + hex4(dialogError) +
-         "), so the report was not saved.";
-}
-
-void saveKeyReport(ReportPlatform& platform, void* owner) {
+void saveKeyReport(ReportPlatform& platform, void* owner, const ReportLookups& lookups) {
   // Saving runs with errors suppressed: nothing reaches the caller. A cancel
   // stays silent; anything else that keeps the report from landing is told.
   std::string problem;
   suppressErrors([&] {
-    SaveFileRequest request = buildSaveRequest(owner, platform.applicationInstance());
-    unsigned long dialogError = 0;
-    if (!platform.askForFileName(request, dialogError)) {
-      if (dialogError != 0) problem = dialogFailureText(dialogError);
-      return;
+    const FileNameAnswer answer = platform.askForFileName(owner);
+    if (answer.outcome == FileNameAnswer::failed) {
+      problem = "The Save As dialog failed (common dialog error " + hex4(answer.dialogError) +
+                "), so the report was not saved.";
     }
-    const std::string target = reportFileName(splitAtNul(request.file));
+    if (answer.outcome != FileNameAnswer::chosen) return;
+    const std::string target = reportFileName(answer.name);
     // The 8-bit dialog hands back '?' for each character the system code page
     // lacks, and '?' is never part of a Windows file name.
     if (target.find('?') != std::string::npos) {
@@ -178,8 +145,9 @@ void saveKeyReport(ReportPlatform& platform, void* owner) {
     }
     // Said unless the report lands, however writing it ends.
     problem = "The report could not be saved to " + target + ".";
-    if (writeReport(platform, target)) problem.clear();
+    const SystemError error = writeReport(platform, target, lookups);
+    problem = error ? failureText(platform, target, error) : "";
   });
   if (problem.empty()) return;
-  suppressErrors([&] { platform.tellUser(owner, problem, kMessageTitle); });
+  suppressErrors([&] { platform.tellUser(owner, problem); });
 }

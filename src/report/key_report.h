@@ -1,9 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
-
-#include "platform/save_dialog.h"
 
 // The key report: a two-line text file naming the product and giving its key,
 // saved under a name the user picks in the save dialog.
@@ -19,45 +18,58 @@ std::string reportFileName(const std::string& chosen);
 // The file's content: "Product: <product>" and the key, each ended by CR LF.
 std::string reportText(const std::string& product, const std::string& key);
 
-using SaveFileRequest = platform::SaveFileRequest;
+// A system error code, as GetLastError gives it; 0 for none.
+using SystemError = unsigned long;
+// A failure the system gave no code for: told without words.
+inline constexpr SystemError kUnknownSystemError = 0xFFFFFFFF;
 
-// The save dialog's request: "Save As" at C:\ for text files, with empty
-// name buffers of 32,767 characters and no flags.
-SaveFileRequest buildSaveRequest(void* owner, void* instance);
+// What the save dialog answered.
+struct FileNameAnswer {
+  enum Outcome { chosen, cancelled, failed };
+  Outcome outcome = cancelled;
+  std::string name;               // chosen: the full path, as the dialog returned it
+  unsigned long dialogError = 0;  // failed: the dialog's extended error
+};
 
-// What the save flow needs from the system. Files are opaque handles that the
-// platform gives out; nullptr means none.
+// What the save flow needs from the system. Each step returns the error of
+// the call that failed, 0 when it succeeded. Files are opaque handles.
 class ReportPlatform {
  public:
   virtual ~ReportPlatform() = default;
-  virtual void* applicationInstance() = 0;
-  // True when the user confirmed a name, left in request.file. Otherwise
-  // dialogError is the dialog's extended error: 0 when the user cancelled.
-  virtual bool askForFileName(SaveFileRequest& request, unsigned long& dialogError) = 0;
-  // Creates an empty file of an unused name in `folder`; returns its path, or
-  // "" on failure.
-  virtual std::string createTempFile(const std::string& folder) = 0;
-  virtual void* openForWriting(const std::string& path) = 0;
-  virtual bool writeAll(void* file, const std::string& bytes) = 0;
-  virtual bool closeFile(void* file) = 0;
+  // "Save As" at C:\ for text files, modal to `owner`.
+  virtual FileNameAnswer askForFileName(void* owner) = 0;
+  // Creates an empty file of an unused name in `folder` and sets `path` to it.
+  virtual SystemError createTempFile(const std::string& folder, std::string& path) = 0;
+  virtual SystemError openForWriting(const std::string& path, void*& file) = 0;
+  virtual SystemError writeAll(void* file, const std::string& bytes) = 0;
+  virtual SystemError closeFile(void* file) = 0;
   // Puts `source` in place of `target` in one step, whether or not `target`
   // exists; on failure both stay as they were.
-  virtual bool replaceFile(const std::string& source, const std::string& target) = 0;
-  virtual bool deleteFile(const std::string& path) = 0;
-  virtual void tellUser(void* owner, const std::string& text, const std::string& title) = 0;
+  virtual SystemError replaceFile(const std::string& source, const std::string& target) = 0;
+  virtual SystemError deleteFile(const std::string& path) = 0;
+  // The error in the system's words ("Access is denied."), or "" when it has none.
+  virtual std::string describe(SystemError error) = 0;
+  // A message box titled "Tamsket", modal to `owner`.
+  virtual void tellUser(void* owner, const std::string& text) = 0;
+};
+
+// Where the report's two lines come from.
+struct ReportLookups {
+  std::function<std::string()> productName;
+  std::function<std::string()> productKey;
 };
 
 // Asks for a file name and saves the report there, with the product and key
 // looked up at this moment. A cancelled dialog writes nothing. The report
 // lands whole or not at all: on failure any earlier file of that name is left
-// as it was and the user is told, as when the dialog fails or the name holds
-// characters the 8-bit file functions cannot take. Never throws.
-void saveKeyReport(ReportPlatform& platform, void* owner);
+// as it was and the user is told why, as when the dialog fails or the name
+// holds characters the 8-bit file functions cannot take. Never throws.
+void saveKeyReport(ReportPlatform& platform, void* owner, const ReportLookups& lookups);
 
 #ifdef _WIN32
 // The real dialog, file system and message box.
 std::unique_ptr<ReportPlatform> makeWindowsReportPlatform();
 
-// The save flow on the real platform.
+// The save flow on the real platform, with the installed product and key.
 void saveKeyReport(void* owner);
 #endif

@@ -73,6 +73,28 @@ inline constexpr ControlSpec kControls[] = {
 };
 // clang-format on
 
+// A label without a caption draws no text: it gets no font.
+constexpr bool needsFont(const ControlSpec& row) {
+  return row.font.centipoints > 0 && (row.kind != ControlKind::label || (row.text && *row.text));
+}
+static_assert(!needsFont(kControls[static_cast<int>(ControlId::Label2)]),
+              "Label2 draws nothing and needs no font");
+
+// The dialog manager tabs through the windowed controls in the order of
+// their tab indexes: two with the same index would lose one of them.
+constexpr bool tabIndexesAreDistinct() {
+  for (const auto& a : kControls) {
+    for (const auto& b : kControls) {
+      if (&a != &b && a.kind != ControlKind::label && b.kind != ControlKind::label &&
+          a.tabIndex == b.tabIndex) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+static_assert(tabIndexesAreDistinct(), "two windowed controls share a tab index");
+
 inline constexpr int kClientWidth = 6120;
 inline constexpr int kClientHeight = 2795;
 inline constexpr std::uint32_t kBackground = kLightGrey;

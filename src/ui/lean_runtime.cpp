@@ -36,4 +36,5 @@ void __throw_logic_error(const char*) { failFast(); }
 void __throw_out_of_range(const char*) { failFast(); }
 void __throw_out_of_range_fmt(const char*, ...) { failFast(); }
 void __throw_invalid_argument(const char*) { failFast(); }
+void __throw_bad_function_call() { failFast(); }
 }  // namespace std

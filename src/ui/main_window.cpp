@@ -2,11 +2,12 @@
 
 #include "keys/installed_key_source.h"
 #include "platform/clipboard.h"
-#include "platform/message_box.h"
 #include "platform/print_window.h"
 #include "platform/shell.h"
+#include "platform/system_error.h"
 #include "report/key_report.h"
 #include "res/resource.h"
+#include "ui/accessible_text_box.h"
 #include "ui/ansi_text.h"
 
 using layout::ControlId;
@@ -27,6 +28,42 @@ int screenDpi() {
   const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
   ReleaseDC(nullptr, screen);
   return dpi;
+}
+
+// A function of user32 that older systems lack (the DPI functions came with
+// Windows 8.1 and 10): looked up at run time, so that the program still starts
+// there; nullptr when missing.
+template <typename Function>
+Function newerUser32Function(const char* name) {
+  return reinterpret_cast<Function>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// The DPI the window is shown at: its monitor's where the system tells it
+// (per-monitor awareness), the screen's otherwise.
+int dpiOf(HWND window) {
+  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+  const auto getDpiForWindow = newerUser32Function<GetDpiForWindowFn>("GetDpiForWindow");
+  const UINT dpi = getDpiForWindow ? getDpiForWindow(window) : 0;
+  return dpi ? static_cast<int>(dpi) : screenDpi();
+}
+
+// The outer size of a window whose client area is the layout's at `dpi`.
+SIZE frameSize(int dpi) {
+  RECT frame{0, 0, layout::toPixels(layout::kClientWidth, dpi),
+             layout::toPixels(layout::kClientHeight, dpi)};
+  using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+  const auto adjustForDpi = newerUser32Function<AdjustForDpiFn>("AdjustWindowRectExForDpi");
+  if (!adjustForDpi || !adjustForDpi(&frame, kFrameStyle, FALSE, 0, static_cast<UINT>(dpi))) {
+    AdjustWindowRectEx(&frame, kFrameStyle, FALSE, 0);
+  }
+  return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
+// "The key could not be copied to the clipboard: Access is denied."
+std::string withReason(const char* what, unsigned long error) {
+  const std::string words = platform::describeSystemError(error);
+  return std::string(what) + (words.empty() ? "." : ": " + words);
 }
 
 platform::UniqueGdi<HFONT> createFont(const layout::FontSpec& font, bool underline, int dpi) {
@@ -57,12 +94,12 @@ MainWindow* MainWindow::create(HINSTANCE instance) {
   windowClass.lpszClassName = kWindowClass;
   RegisterClassExW(&windowClass);  // fails harmlessly when already registered
 
+  // The window does not exist yet to be asked; onCreate corrects the size
+  // should its monitor's DPI differ.
   const int dpi = screenDpi();
-  RECT frame{0, 0, layout::toPixels(layout::kClientWidth, dpi),
-             layout::toPixels(layout::kClientHeight, dpi)};
-  AdjustWindowRectEx(&frame, kFrameStyle, FALSE, 0);
-  const int width = frame.right - frame.left;
-  const int height = frame.bottom - frame.top;
+  const SIZE frame = frameSize(dpi);
+  const int width = frame.cx;
+  const int height = frame.cy;
   RECT work{};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   const int x = work.left + (work.right - work.left - width) / 2;
@@ -128,14 +165,51 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       onSetCursor();
       return TRUE;
     case WM_ACTIVATE: onActivate(LOWORD(wParam) != WA_INACTIVE); return 0;
+    case WM_DPICHANGED: onDpiChanged(LOWORD(wParam), *reinterpret_cast<RECT*>(lParam)); return 0;
     case WM_DESTROY: PostQuitMessage(0); return 0;
   }
   return DefWindowProcW(frmMain_, message, wParam, lParam);
 }
 
 void MainWindow::onCreate() {
+  const int dpi = dpiOf(frmMain_);
+  if (dpi != dpi_) {
+    dpi_ = dpi;
+    const SIZE frame = frameSize(dpi_);
+    SetWindowPos(frmMain_, nullptr, 0, 0, frame.cx, frame.cy,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   createControls();
   Form_Load();
+}
+
+// Moved to a monitor of another DPI (or the scale changed): everything is laid
+// out again from the table at the new DPI, where the system suggests. The
+// size is the layout's own, so that the client area matches it exactly.
+void MainWindow::onDpiChanged(int dpi, const RECT& suggested) {
+  dpi_ = dpi;
+  makeFonts();
+  for (std::size_t i = 0; i < kControlCount; ++i) {
+    if (!children_[i]) continue;
+    const RECT r = rectOf(layout::kControls[i]);
+    SetWindowPos(children_[i], nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageW(children_[i], WM_SETFONT, reinterpret_cast<WPARAM>(fonts_[i].get()), TRUE);
+  }
+  const SIZE frame = frameSize(dpi_);
+  SetWindowPos(frmMain_, nullptr, suggested.left, suggested.top, frame.cx, frame.cy,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(frmMain_, nullptr, TRUE);
+}
+
+// Fonts at the current DPI for every row that draws text in a font of its own.
+void MainWindow::makeFonts() {
+  for (std::size_t i = 0; i < kControlCount; ++i) {
+    const ControlSpec& row = layout::kControls[i];
+    fonts_[i] = layout::needsFont(row) ? createFont(row.font, row.font.underline, dpi_)
+                                       : platform::UniqueGdi<HFONT>();
+  }
+  linkFontPlain_ = createFont(layout::specOf(ControlId::lblURL).font, false, dpi_);
 }
 
 // Drawing into a DC handed in, as when a themed button paints its corners.
@@ -145,13 +219,8 @@ void MainWindow::printClient(HDC dc) {
 }
 
 void MainWindow::createControls() {
-  for (std::size_t i = 0; i < kControlCount; ++i) {
-    const ControlSpec& row = layout::kControls[i];
-    if (row.font.centipoints > 0) fonts_[i] = createFont(row.font, row.font.underline, dpi_);
-  }
-  const ControlSpec& link = layout::specOf(ControlId::lblURL);
-  linkFontPlain_ = createFont(link.font, false, dpi_);
-  linkUnderlined_ = link.font.underline;
+  makeFonts();
+  linkUnderlined_ = layout::specOf(ControlId::lblURL).font.underline;
 
   // Windowed controls are created in tab order: the dialog manager tabs
   // through child windows in creation order.
@@ -176,6 +245,9 @@ void MainWindow::createControls() {
     SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_[index].get()), FALSE);
     children_[index] = child;
   }
+  // A screen reader names each box after the caption painted above it.
+  nameTextBox(control(ControlId::txtVer), layout::specOf(ControlId::lblVer).text);
+  nameTextBox(control(ControlId::txtKey), layout::specOf(ControlId::lblKey).text);
 }
 
 void MainWindow::Form_Load() {
@@ -194,7 +266,8 @@ void MainWindow::cmdCopy_Click() {
   std::wstring key(static_cast<std::size_t>(GetWindowTextLengthW(txtKey)) + 1, L'\0');
   key.resize(
       static_cast<std::size_t>(GetWindowTextW(txtKey, key.data(), static_cast<int>(key.size()))));
-  switch (platform::setClipboardText(frmMain_, key)) {
+  unsigned long error = 0;
+  switch (platform::setClipboardText(frmMain_, key, error)) {
     case platform::ClipboardResult::placed: break;
     case platform::ClipboardResult::busy:
       tellUser(
@@ -202,7 +275,7 @@ void MainWindow::cmdCopy_Click() {
           "Please try again in a moment.");
       break;
     case platform::ClipboardResult::failed:
-      tellUser("The key could not be copied to the clipboard.");
+      tellUser(withReason("The key could not be copied to the clipboard", error));
       break;
   }
 }
@@ -214,16 +287,19 @@ void MainWindow::cmdSave_Click() {
 
 void MainWindow::cmdPrint_Click() {
   SetFocus(control(ControlId::txtVer));
-  if (platform::messageBoxA(frmMain_, "Are you sure you want to print this form?", kTitle,
-                            MB_YESNO) != IDYES) {
+  if (MessageBoxA(frmMain_, "Are you sure you want to print this form?", kTitle, MB_YESNO) !=
+      IDYES) {
     return;
   }
-  switch (platform::printWindowImage(frmMain_)) {
+  unsigned long error = 0;
+  switch (platform::printWindowImage(frmMain_, error)) {
     case platform::PrintResult::printed: break;
     case platform::PrintResult::noPrinter:
       tellUser("There is no printer to print to. Set up a default printer and try again.");
       break;
-    case platform::PrintResult::failed: tellUser("The window could not be printed."); break;
+    case platform::PrintResult::failed:
+      tellUser(withReason("The window could not be printed", error));
+      break;
   }
 }
 
@@ -233,8 +309,8 @@ void MainWindow::lblURL_Click() {
                           nullptr, SW_SHOWNORMAL);
 }
 
-void MainWindow::tellUser(const char* text) {
-  platform::messageBoxA(frmMain_, text, kTitle, MB_OK | MB_ICONWARNING);
+void MainWindow::tellUser(const std::string& text) {
+  MessageBoxA(frmMain_, text.c_str(), kTitle, MB_OK | MB_ICONWARNING);
 }
 
 void MainWindow::onCommand(int id, int notification) {

@@ -26,6 +26,8 @@ class MainWindow {
   int dpi() const { return dpi_; }
   bool linkUnderlined() const { return linkUnderlined_; }
   HCURSOR pointingHand() const { return pointingHand_; }
+  // Where a windowless label is painted and hit-tested, in client pixels.
+  RECT labelRect(layout::ControlId id) const { return rectOf(layout::specOf(id)); }
 
   std::string getExchangeVersion() const;
   std::string getExchangeKey() const;
@@ -47,7 +49,9 @@ class MainWindow {
   void Form_MouseMove();
   void lblURL_MouseMove();
   void lblURL_Click();
-  void tellUser(const char* text);
+  void tellUser(const std::string& text);
+  void onDpiChanged(int dpi, const RECT& suggested);
+  void makeFonts();
   void onCommand(int id, int notification);
   void onMouseMove(POINT point);
   void onButtonDown(POINT point);

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/product_id_values.h"
-#include "platform/registry_standin.h"
+#include "support/registry_standin.h"
 
 namespace {
 

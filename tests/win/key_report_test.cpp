@@ -1,5 +1,5 @@
 // The save flow on Wine's real save dialog, file system and message box. The
-// dialogs are answered from a helper thread (dialog_driver.h); files go to a
+// dialogs are answered as they open (dialog_driver.h); files go to a
 // folder of each test's own under /tmp, reached as Z:\tmp\....
 #include "report/key_report.h"
 
@@ -12,15 +12,20 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/product_id_values.h"
-#include "platform/save_dialog.h"
+#include "keys/installed_key_source.h"
+#include "platform/system_error.h"
+#include "report/save_dialog_win32.h"
 #include "win/dialog_driver.h"
 #include "win/win_test_support.h"
 
@@ -37,36 +42,34 @@ const std::string kReport = "Product: Microsoft Exchange\r\nM3R7T-JV33T-PWDB4-F9
 const std::string kReportWithoutKey = "Product: Microsoft Exchange\r\n\r\n";
 
 // The real platform, watched: records the replacements the flow asks for, and
-// can stop a write half-way.
+// can stop a write half-way as a full disk would.
 class WatchedPlatform : public ReportPlatform {
  public:
   bool failWriteHalfway = false;
   // Source, target, and what each held when the replacement was asked for.
   std::vector<std::array<std::string, 4>> replacements;
 
-  void* applicationInstance() override { return real_->applicationInstance(); }
-  bool askForFileName(SaveFileRequest& request, unsigned long& dialogError) override {
-    return real_->askForFileName(request, dialogError);
+  FileNameAnswer askForFileName(void* owner) override { return real_->askForFileName(owner); }
+  SystemError createTempFile(const std::string& folder, std::string& path) override {
+    return real_->createTempFile(folder, path);
   }
-  std::string createTempFile(const std::string& folder) override {
-    return real_->createTempFile(folder);
+  SystemError openForWriting(const std::string& path, void*& file) override {
+    return real_->openForWriting(path, file);
   }
-  void* openForWriting(const std::string& path) override { return real_->openForWriting(path); }
-  bool writeAll(void* file, const std::string& bytes) override {
+  SystemError writeAll(void* file, const std::string& bytes) override {
     if (!failWriteHalfway) return real_->writeAll(file, bytes);
     real_->writeAll(file, bytes.substr(0, bytes.size() / 2));
-    return false;
+    return ERROR_DISK_FULL;
   }
-  bool closeFile(void* file) override { return real_->closeFile(file); }
-  bool replaceFile(const std::string& source, const std::string& target) override {
+  SystemError closeFile(void* file) override { return real_->closeFile(file); }
+  SystemError replaceFile(const std::string& source, const std::string& target) override {
     replacements.push_back({source, target, readFile(source).value_or("(missing)"),
                             readFile(target).value_or("(missing)")});
     return real_->replaceFile(source, target);
   }
-  bool deleteFile(const std::string& path) override { return real_->deleteFile(path); }
-  void tellUser(void* owner, const std::string& text, const std::string& title) override {
-    real_->tellUser(owner, text, title);
-  }
+  SystemError deleteFile(const std::string& path) override { return real_->deleteFile(path); }
+  std::string describe(SystemError error) override { return real_->describe(error); }
+  void tellUser(void* owner, const std::string& text) override { real_->tellUser(owner, text); }
 
  private:
   std::unique_ptr<ReportPlatform> real_ = makeWindowsReportPlatform();
@@ -101,7 +104,9 @@ class KeyReportOnWindows : public ::testing::Test {
   void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
   // Saves the report, with the window as the owner and the dialogs answered by `script`.
   std::vector<SeenDialog> save(WatchedPlatform& platform, std::vector<Answer> script) {
-    return dialogs::answering(std::move(script), [&] { saveKeyReport(platform, owner_); });
+    return dialogs::answering(std::move(script), [&] {
+      saveKeyReport(platform, owner_, {getExchangeVersion, getExchangeKey});
+    });
   }
 
   // Each test's own, removed when it ends.
@@ -111,8 +116,6 @@ class KeyReportOnWindows : public ::testing::Test {
 };
 
 TEST_F(KeyReportOnWindows, CancellingTheSaveAsDialogForTextFilesWritesNothing) {
-  // The record size the 400A dialog accepts, from the SDK's own definition.
-  EXPECT_EQ(buildSaveRequest(nullptr, nullptr).structSize, OPENFILENAME_SIZE_VERSION_400A);
   writeFile(path("report.txt"), "the old report");
   WatchedPlatform watched;
   const auto seen = save(watched, {cancelFileDialog()});
@@ -168,6 +171,9 @@ TEST_F(KeyReportOnWindows, SavesUnderTheChosenNameThroughAFileBesideIt) {
 TEST_F(KeyReportOnWindows, AReportThatCannotLandKeepsTheOldFileAndTellsTheUser) {
   for (const bool holdTarget : {true, false}) {
     const char* what = holdTarget ? "the target cannot be replaced" : "the write stops half-way";
+    // Wine's words for ERROR_ACCESS_DENIED, which replacing an open file
+    // gives, and for ERROR_DISK_FULL.
+    const std::string why = holdTarget ? "Access denied." : "Disk full.";
     writeFile(path("report.txt"), "the old report");
     // Without FILE_SHARE_DELETE nothing may take this file's place while it is open.
     HANDLE holder = holdTarget ? CreateFileA(path("report.txt").c_str(), GENERIC_READ,
@@ -186,7 +192,8 @@ TEST_F(KeyReportOnWindows, AReportThatCannotLandKeepsTheOldFileAndTellsTheUser) 
     }
     EXPECT_TRUE(IsWindowEnabled(owner_)) << what << ": given back once the save is over";
     EXPECT_EQ(seen[1].title, "Tamsket") << what;
-    EXPECT_EQ(seen[1].text, "The report could not be saved to " + path("report.txt") + ".") << what;
+    EXPECT_EQ(seen[1].text, "The report could not be saved to " + path("report.txt") + ": " + why)
+        << what;
     EXPECT_EQ(names(), std::vector<std::string>{"report.txt"})
         << what << ": no temporary file left";
     EXPECT_EQ(readFile(path("report.txt")), "the old report") << what;
@@ -218,46 +225,84 @@ TEST_F(KeyReportOnWindows, LongNamesAreSavedAndNamesOutsideTheCodePageRefused) {
   EXPECT_TRUE(names().empty()) << "nothing written, no temporary file left";
 }
 
-// The dialog wrapper on its own. Wine's own save dialog is titled "Save As"
-// too, so a title of another kind shows that the wrapper passes its own.
-TEST_F(KeyReportOnWindows, TheDialogWrapperPassesTheRequestAndReportsTheOutcome) {
+// The request as built, every field of the record.
+TEST(SaveRequest, AsksForATextFileAtTheRootWithRoomForAnyPath) {
+  std::string file = "stale", title = "stale";
+  HWND owner = reinterpret_cast<HWND>(std::uintptr_t{0x1234});
+  const OPENFILENAMEA r = buildSaveRequest(owner, file, title);
+  // The record without the Windows 2000 fields: 76 bytes with 4-byte pointers, 136 with 8.
+  EXPECT_EQ(r.lStructSize, sizeof(void*) == 8 ? 136u : 76u);
+  EXPECT_EQ(r.hwndOwner, owner);
+  EXPECT_EQ(r.hInstance, GetModuleHandleA(nullptr));
+  EXPECT_EQ(std::string(r.lpstrFilter, 26), std::string("Text File (*.txt)\0*.TXT\0\0", 26));
+  EXPECT_EQ(file, std::string(32768, '\0'));
+  EXPECT_EQ(title, std::string(32768, '\0'));
+  EXPECT_EQ(r.lpstrFile, file.data());
+  EXPECT_EQ(r.lpstrFileTitle, title.data());
+  EXPECT_EQ(std::tie(r.nMaxFile, r.nMaxFileTitle, r.nFilterIndex, r.nMaxCustFilter, r.Flags),
+            std::make_tuple(32767u, 32767u, 1u, 0u, 0u));
+  EXPECT_STREQ(r.lpstrInitialDir, "C:\\");
+  EXPECT_STREQ(r.lpstrTitle, "Save As");
+  EXPECT_EQ(std::tie(r.lpstrCustomFilter, r.lpstrDefExt, r.lpTemplateName),
+            std::make_tuple(nullptr, nullptr, nullptr));
+  EXPECT_EQ(std::tie(r.nFileOffset, r.nFileExtension, r.lCustData), std::make_tuple(0, 0, 0));
+  EXPECT_EQ(r.lpfnHook, nullptr);
+}
+
+// The request on Wine's real dialog. Wine's own save dialog is titled "Save
+// As" too, so a title of another kind shows that the request's is used.
+TEST_F(KeyReportOnWindows, TheDialogTakesTheRequestAndReportsTheOutcome) {
   const std::string chosen = path("wrapped");
+  const std::string tooLong = path("a-name-longer-than-ten");
   const unsigned long kSize400 = OPENFILENAME_SIZE_VERSION_400A;  // this build's
   // The 64-bit size means nothing to the 32-bit dialog, and the other way round.
   const unsigned long kOtherSize = sizeof(void*) == 8 ? 76 : 136;
   const struct {
     const char* what;
     unsigned long structSize;
-    std::size_t buffer;  // the name buffer's size; maxFile still claims 256
+    unsigned long maxFile;
     std::vector<Answer> script;
     bool confirmed;
     unsigned long error;
-    std::string fileStart;  // what the name buffer starts with afterwards
+    unsigned sizeNeeded;  // a name that does not fit: the characters it needs, NUL included
   } cases[] = {
       // clang-format off
-      {"a name chosen", kSize400, 257, {saveAs(chosen)}, true, 0, chosen + '\0'},
-      {"cancelled, which is no error", kSize400, 257, {cancelFileDialog()}, false, 0, std::string(257, '\0')},
-      {"the other build's record size, refused without a dialog", kOtherSize, 257, {}, false, CDERR_STRUCTSIZE, ""},
-      {"a buffer smaller than it claims", kSize400, 11, {saveAs(path("a-name-longer-than-ten"))}, false, FNERR_BUFFERTOOSMALL, ""},
+      {"a name chosen", kSize400, 32767, {saveAs(chosen)}, true, 0, 0},
+      {"cancelled, which is no error", kSize400, 32767, {cancelFileDialog()}, false, 0, 0},
+      {"the other build's record size, refused without a dialog", kOtherSize, 32767, {}, false, CDERR_STRUCTSIZE, 0},
+      {"a name longer than the buffer", kSize400, 11, {saveAs(tooLong)}, false, FNERR_BUFFERTOOSMALL, unsigned(tooLong.size() + 1)},
       // clang-format on
   };
   for (const auto& c : cases) {
-    SaveFileRequest request = buildSaveRequest(nullptr, GetModuleHandleA(nullptr));
-    request.title = "Pick a report name";
-    request.structSize = c.structSize;
-    request.file.resize(c.buffer);
-    int result = 0;
-    const auto seen =
-        dialogs::answering(c.script, [&] { result = platform::getSaveFileNameA(request); });
+    std::string file, title;
+    OPENFILENAMEA request = buildSaveRequest(nullptr, file, title);
+    request.lpstrTitle = "Pick a report name";
+    request.lStructSize = c.structSize;
+    request.nMaxFile = c.maxFile;
+    BOOL result = FALSE;
+    const auto seen = dialogs::answering(c.script, [&] { result = GetSaveFileNameA(&request); });
     for (const auto& dialog : seen) EXPECT_EQ(dialog.title, "Pick a report name") << c.what;
-    EXPECT_EQ(result != 0, c.confirmed) << c.what;
-    EXPECT_EQ(platform::commDlgExtendedError(), c.error) << c.what;
-    EXPECT_EQ(request.file.size(), c.buffer) << c.what << ": the buffer keeps its size";
-    EXPECT_EQ(request.file.substr(0, c.fileStart.size()), c.fileStart) << c.what;
-    if (!c.confirmed) continue;
-    EXPECT_EQ(request.fileOffset, folder_.size()) << "where the name starts";
-    EXPECT_EQ(request.fileTitle.substr(0, 8), std::string("wrapped\0", 8));
+    EXPECT_EQ(result != FALSE, c.confirmed) << c.what;
+    EXPECT_EQ(CommDlgExtendedError(), c.error) << c.what;
+    EXPECT_EQ(file.size(), 32768u) << c.what;
+    if (!c.confirmed) {
+      // The dialog puts the size it needs in the buffer's first 16 bits.
+      std::uint16_t firstWord = 0;
+      std::memcpy(&firstWord, file.data(), sizeof firstWord);
+      EXPECT_EQ(firstWord, c.sizeNeeded) << c.what;
+      continue;
+    }
+    EXPECT_EQ(file.substr(0, chosen.size() + 1), chosen + '\0');
+    EXPECT_EQ(request.nFileOffset, folder_.size()) << "where the name starts";
+    EXPECT_EQ(title.substr(0, 8), std::string("wrapped\0", 8));
   }
+}
+
+// The system's words for an error, as the failure messages use them.
+TEST(SystemErrorWords, AreOneLineOrNothing) {
+  EXPECT_EQ(platform::describeSystemError(ERROR_ACCESS_DENIED), "Access denied.");
+  EXPECT_EQ(platform::describeSystemError(ERROR_FILE_NOT_FOUND), "File not found.");
+  EXPECT_EQ(platform::describeSystemError(kUnknownSystemError), "");
 }
 
 }  // namespace

@@ -20,6 +20,22 @@
 namespace {
 
 using platform::ClipboardResult;
+using platform::PrintResult;
+
+// The call's result; a failure must come with the error that caused it.
+ClipboardResult placeText(HWND owner, const std::wstring& text) {
+  unsigned long error = 0;
+  const ClipboardResult result = platform::setClipboardText(owner, text, error);
+  EXPECT_EQ(result != ClipboardResult::placed, error != 0) << "error " << error;
+  return result;
+}
+
+PrintResult print(HWND window) {
+  unsigned long error = 0;
+  const PrintResult result = platform::printWindowImage(window, error);
+  EXPECT_EQ(result == PrintResult::failed, error != 0) << "error " << error;
+  return result;
+}
 
 class ClipboardText : public ::testing::Test {
  protected:
@@ -45,7 +61,7 @@ TEST_F(ClipboardText, AnotherProcessReadsExactlyTheTextPlaced) {
   };
   for (const auto& c : cases) {
     peer::placeAnsiText(owner_, "previous text");
-    EXPECT_EQ(platform::setClipboardText(owner_, c.text), ClipboardResult::placed) << c.what;
+    EXPECT_EQ(placeText(owner_, c.text), ClipboardResult::placed) << c.what;
     EXPECT_EQ(peer::clipboardSeenByAnotherProcess(), peer::clipboardReport(c.text)) << c.what;
   }
 }
@@ -53,10 +69,9 @@ TEST_F(ClipboardText, AnotherProcessReadsExactlyTheTextPlaced) {
 TEST_F(ClipboardText, HeldOpenByAnotherProgramGivesUpAsBusy) {
   peer::Peer holder(peer::kHoldClipboard);
   ASSERT_EQ(holder.read(), "held\n");
-  EXPECT_EQ(platform::setClipboardText(owner_, L"BCDFG-HJKMP-QRTVW-XY234-6789B"),
-            ClipboardResult::busy);
+  EXPECT_EQ(placeText(owner_, L"BCDFG-HJKMP-QRTVW-XY234-6789B"), ClipboardResult::busy);
   ASSERT_TRUE(holder.end());
-  EXPECT_EQ(platform::setClipboardText(owner_, L"after release"), ClipboardResult::placed);
+  EXPECT_EQ(placeText(owner_, L"after release"), ClipboardResult::placed);
   EXPECT_EQ(peer::clipboardSeenByAnotherProcess(), peer::clipboardReport(L"after release"));
 }
 
@@ -102,9 +117,7 @@ TEST(PrintWindowImage, SendsTheWindowToTheDefaultPrinter) {
   HWND window = createStandIn();
   const printout::Page page{
       {0, 0, 400, 300}, kBand, GetSysColor(COLOR_HIGHLIGHT), kGrey, kButton, {}, {}, {}};
-  printout::printAndRecord("", page, [&] {
-    EXPECT_EQ(platform::printWindowImage(window), platform::PrintResult::printed);
-  });
+  printout::printAndRecord("", page, [&] { EXPECT_EQ(print(window), PrintResult::printed); });
   DestroyWindow(window);
 }
 
@@ -112,7 +125,7 @@ TEST(PrintWindowImage, SendsTheWindowToTheDefaultPrinter) {
 TEST(WithoutPrinter, PrintWindowImageReportsNoPrinter) {
   ASSERT_EQ(printout::defaultPrinter(), std::nullopt) << "this run should see no printer";
   HWND window = createStandIn();
-  EXPECT_EQ(platform::printWindowImage(window), platform::PrintResult::noPrinter);
+  EXPECT_EQ(print(window), PrintResult::noPrinter);
   DestroyWindow(window);
 }
 

@@ -1,4 +1,4 @@
-#include "platform/registry_standin.h"
+#include "support/registry_standin.h"
 
 #include <algorithm>
 #include <cctype>
