@@ -175,9 +175,9 @@ void MainWindow::onCreate() {
   const int dpi = dpiOf(frmMain_);
   if (dpi != dpi_) {
     dpi_ = dpi;
-    const SIZE frame = frameSize(dpi_);
-    SetWindowPos(frmMain_, nullptr, 0, 0, frame.cx, frame.cy,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT outer;
+    GetWindowRect(frmMain_, &outer);
+    fitFrame({outer.left, outer.top});
   }
   createControls();
   Form_Load();
@@ -196,10 +196,25 @@ void MainWindow::onDpiChanged(int dpi, const RECT& suggested) {
                  SWP_NOZORDER | SWP_NOACTIVATE);
     SendMessageW(children_[i], WM_SETFONT, reinterpret_cast<WPARAM>(fonts_[i].get()), TRUE);
   }
-  const SIZE frame = frameSize(dpi_);
-  SetWindowPos(frmMain_, nullptr, suggested.left, suggested.top, frame.cx, frame.cy,
-               SWP_NOZORDER | SWP_NOACTIVATE);
+  fitFrame({suggested.left, suggested.top});
   InvalidateRect(frmMain_, nullptr, TRUE);
+}
+
+// Puts the window's top left at `topLeft`, sized so that its client area is
+// the layout's at the current DPI. The frame actually drawn may differ from
+// the one the system computes for that DPI (some systems keep drawing it at
+// the old scale), so the client area is measured and the size corrected.
+void MainWindow::fitFrame(POINT topLeft) {
+  const SIZE frame = frameSize(dpi_);
+  SetWindowPos(frmMain_, nullptr, topLeft.x, topLeft.y, frame.cx, frame.cy,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT client;
+  GetClientRect(frmMain_, &client);
+  const int wider = layout::toPixels(layout::kClientWidth, dpi_) - client.right;
+  const int taller = layout::toPixels(layout::kClientHeight, dpi_) - client.bottom;
+  if (wider == 0 && taller == 0) return;
+  SetWindowPos(frmMain_, nullptr, 0, 0, frame.cx + wider, frame.cy + taller,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // Fonts at the current DPI for every row that draws text in a font of its own.

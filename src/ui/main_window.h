@@ -52,6 +52,7 @@ class MainWindow {
   void tellUser(const std::string& text);
   void onDpiChanged(int dpi, const RECT& suggested);
   void makeFonts();
+  void fitFrame(POINT topLeft);
   void onCommand(int id, int notification);
   void onMouseMove(POINT point);
   void onButtonDown(POINT point);

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Turns the 32-bit top-down BMP a Windows test wrote into a PNG for people to look at.
+"""Turns the 32-bit top-down BMPs a Windows test wrote into PNGs for people to look at.
 
-    bmp_to_png.py [--skip-if FILE] SOURCE.bmp TARGET.png
+    bmp_to_png.py [--skip-if FILE] SOURCE.bmp TARGET.png [SOURCE.bmp TARGET.png ...]
 
 With --skip-if, a FILE that exists holds why the Windows tests could not run here: the
 conversion is then skipped (exit code 77), saying so.
@@ -45,4 +45,5 @@ if __name__ == "__main__":
             print("SKIPPED: " + open(args[1]).read().strip())
             sys.exit(77)
         args = args[2:]
-    main(*args[:2])
+    for source, target in zip(args[0::2], args[1::2]):
+        main(source, target)

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "win/win_test_support.h"
@@ -59,6 +60,20 @@ Capture captureClient(HWND window) {
   DeleteDC(memory);
   ReleaseDC(window, windowDc);
   return shot;
+}
+
+// For a person to look at: the capture as a 32-bit BMP, where `variable` says.
+void saveForAPerson(const Capture& shot, const char* variable) {
+  const std::string path = wintest::windowsPathFromEnv(variable);
+  if (path.empty()) return;
+  const DWORD imageSize = static_cast<DWORD>(shot.pixels.size() * 4);
+  const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof shot.header;
+  const BITMAPFILEHEADER file{0x4D42, offset + imageSize, 0, 0, offset};
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(&file), sizeof file);
+  out.write(reinterpret_cast<const char*>(&shot.header), sizeof shot.header);
+  out.write(reinterpret_cast<const char*>(shot.pixels.data()), imageSize);
+  EXPECT_TRUE(out.good()) << path;
 }
 
 TEST_F(MainWindowTest, TakesTheDpiOfItsPrefixInACentredFixedFrame) {
@@ -183,17 +198,86 @@ TEST_F(MainWindowTest, PaintsTheBandLabelsAndBackground) {
   EXPECT_GT(shot.count(twipsRect(2160, 960, 1932, 252), buttonText), 20) << "Product";
   EXPECT_GT(shot.count(twipsRect(2160, 1680, 852, 252), buttonText), 20) << "CD Key";
 
-  // For a person to look at: the capture as a 32-bit BMP.
-  const std::string path = wintest::windowsPathFromEnv("TAMSKET_SCREENSHOT");
-  if (path.empty()) return;
-  const DWORD imageSize = static_cast<DWORD>(shot.pixels.size() * 4);
-  const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof shot.header;
-  const BITMAPFILEHEADER file{0x4D42, offset + imageSize, 0, 0, offset};
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(&file), sizeof file);
-  out.write(reinterpret_cast<const char*>(&shot.header), sizeof shot.header);
-  out.write(reinterpret_cast<const char*>(shot.pixels.data()), imageSize);
-  EXPECT_TRUE(out.good()) << path;
+  saveForAPerson(shot, "TAMSKET_SCREENSHOT");
+}
+
+// Moved to a monitor of another scale, the window lays itself out again from
+// the twips below (the layout's, copied from its design), at the new DPI:
+// twips x dpi / 1440, rounded; fonts of 8.25 points.
+TEST_F(MainWindowTest, LaysItselfOutAgainAtTheDpiOfANewMonitor) {
+  const struct {
+    ControlId id;
+    int left, top, width, height;  // twips
+    bool windowed;
+  } layoutTwips[] = {
+      {ControlId::txtKey, 2160, 1920, 3735, 375, true},
+      {ControlId::txtVer, 2160, 1200, 3735, 375, true},
+      {ControlId::cmdPrint, 240, 1920, 1575, 255, true},
+      {ControlId::cmdSave, 240, 1560, 1575, 255, true},
+      {ControlId::cmdCopy, 240, 1200, 1575, 255, true},
+      {ControlId::lblURL, 3960, 480, 1935, 255, false},
+      {ControlId::lblKey, 2160, 1680, 852, 252, false},
+      {ControlId::lblVer, 2160, 960, 1932, 252, false},
+      {ControlId::lblTitle, 120, 120, 5775, 735, false},
+      {ControlId::Label1, 0, 0, 6135, 735, false},
+  };
+  const struct {
+    int dpi;
+    SIZE client;      // 6120 x 2795 twips
+    LONG fontHeight;  // 8.25 points
+  } monitors[] = {{120, {510, 233}, -14}, {144, {612, 280}, -17}, {192, {816, 373}, -22}};
+
+  SetFocus(control(ControlId::cmdSave));
+  for (const auto& m : monitors) {
+    SCOPED_TRACE("at " + std::to_string(m.dpi) + " dpi");
+    RECT before;
+    GetWindowRect(window, &before);
+    // Where the system would put the window: its size is the system's guess.
+    RECT suggested{before.left + 8, before.top + 6, before.left + 8 + 900, before.top + 6 + 500};
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(m.dpi, m.dpi),
+                 reinterpret_cast<LPARAM>(&suggested));
+    wintest::pumpMessages(100);
+
+    EXPECT_EQ(frm->dpi(), m.dpi);
+    RECT outer, client;
+    GetWindowRect(window, &outer);
+    GetClientRect(window, &client);
+    EXPECT_EQ(std::make_pair(outer.left, outer.top), std::make_pair(suggested.left, suggested.top));
+    EXPECT_EQ(std::make_pair(client.right, client.bottom),
+              std::make_pair(m.client.cx, m.client.cy));
+    const auto at = [&](int twips) { return MulDiv(twips, m.dpi, 1440); };
+    for (const auto& c : layoutTwips) {
+      const RECT expected{at(c.left), at(c.top), at(c.left) + at(c.width),
+                          at(c.top) + at(c.height)};
+      RECT r = frm->labelRect(c.id);
+      if (c.windowed) {
+        GetWindowRect(control(c.id), &r);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+        LOGFONTW font{};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control(c.id), WM_GETFONT, 0, 0)),
+                   sizeof font, &font);
+        EXPECT_EQ(font.lfHeight, m.fontHeight) << static_cast<int>(c.id);
+      }
+      EXPECT_EQ(corners(r), corners(expected)) << static_cast<int>(c.id);
+    }
+    EXPECT_EQ(GetFocus(), control(ControlId::cmdSave)) << "focus kept";
+    EXPECT_TRUE(frm->linkUnderlined()) << "underline kept";
+
+    // Painted at the new size: the band down to 735 twips, grey below, the
+    // captions' dark text where they now are.
+    UpdateWindow(window);
+    const Capture shot = captureClient(window);
+    const COLORREF highlight = GetSysColor(COLOR_HIGHLIGHT);
+    const COLORREF grey = RGB(0xE0, 0xE0, 0xE0);
+    EXPECT_EQ(shot.at(at(30), at(30)), highlight);
+    EXPECT_EQ(shot.at(at(6100), at(735) - 1), highlight);
+    EXPECT_EQ(shot.at(at(30), at(735)), grey);
+    EXPECT_EQ(shot.at(m.client.cx - 1, m.client.cy - 1), grey);
+    const COLORREF text = GetSysColor(COLOR_BTNTEXT);
+    const RECT product{at(2160), at(960), at(2160) + at(1932), at(960) + at(252)};
+    EXPECT_GT(shot.count(product, text), 20 * m.dpi / 96) << "Product";
+    if (m.dpi == 192) saveForAPerson(shot, "TAMSKET_SCREENSHOT_192");
+  }
 }
 
 // The link starts underlined and keeps it across the band; only the
