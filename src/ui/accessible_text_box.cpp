@@ -111,8 +111,7 @@ class AccessibleTextBox final : public IAccessible {
     if (standard_) return standard_->accLocation(left, top, width, height, child);
     if (!left || !top || !width || !height) return E_POINTER;
     if (!isSelf(child)) return E_INVALIDARG;
-    RECT r{};
-    GetWindowRect(box_, &r);
+    const RECT r = clientOnScreen();
     *left = r.left;
     *top = r.top;
     *width = r.right - r.left;
@@ -186,8 +185,7 @@ class AccessibleTextBox final : public IAccessible {
   HRESULT STDMETHODCALLTYPE accHitTest(LONG x, LONG y, VARIANT* child) override {
     if (standard_) return standard_->accHitTest(x, y, child);
     if (!child) return E_POINTER;
-    RECT r{};
-    GetWindowRect(box_, &r);
+    const RECT r = clientOnScreen();
     const POINT point{x, y};
     child->vt = VT_EMPTY;
     if (!PtInRect(&r, point)) return S_FALSE;
@@ -205,6 +203,13 @@ class AccessibleTextBox final : public IAccessible {
  private:
   ~AccessibleTextBox() {
     if (standard_) standard_->Release();
+  }
+  // The client object is the box inside its border.
+  RECT clientOnScreen() const {
+    RECT r{};
+    GetClientRect(box_, &r);
+    MapWindowPoints(box_, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    return r;
   }
   static HRESULT noText(BSTR* text) {
     if (!text) return E_POINTER;
@@ -233,7 +238,7 @@ LRESULT answerGetObject(HWND box, const Subclass& subclass, WPARAM wParam, LPARA
                                                reinterpret_cast<void**>(&standard)))) {
     standard = nullptr;
   }
-  auto* object = new AccessibleTextBox(box, subclass.name, standard);
+  IAccessible* object = createTextBoxObject(box, subclass.name, standard);
   const LRESULT result = lresultFromObject(__uuidof(IAccessible), wParam, object);
   object->Release();  // LresultFromObject holds its own reference
   return result;
@@ -255,6 +260,10 @@ LRESULT CALLBACK textBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lPara
 }
 
 }  // namespace
+
+IAccessible* createTextBoxObject(HWND box, const wchar_t* name, IAccessible* standard) {
+  return new AccessibleTextBox(box, name, standard);
+}
 
 void nameTextBox(HWND box, const wchar_t* name) {
   if (!box) return;

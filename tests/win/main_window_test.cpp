@@ -3,6 +3,8 @@
 // Run twice by ctest: in a 96 dpi prefix and in a 120 dpi one (TAMSKET_DPI).
 #include "ui/main_window.h"
 
+#include <oleacc.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "ui/accessible_text_box.h"
 #include "win/win_test_support.h"
 
 namespace {
@@ -311,6 +314,104 @@ TEST_F(MainWindowTest, PointingHandOverTheLinkOnlyAndUnderlineFollowsTheMouse) {
                  MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
     EXPECT_EQ(GetCursor(), step.hand ? frm->pointingHand() : arrow) << step.where;
     EXPECT_EQ(frm->linkUnderlined(), step.underlined) << step.where;
+  }
+}
+
+// What a screen reader is told about a control, read the way it reads it.
+struct Heard {
+  HRESULT found = E_FAIL;  // AccessibleObjectFromWindow's answer
+  std::wstring name, value;
+  LONG role = 0;
+  RECT place{};  // screen pixels
+};
+
+std::wstring taken(BSTR text) {
+  std::wstring copy = text ? text : L"";
+  SysFreeString(text);
+  return copy;
+}
+
+Heard hearObject(IAccessible* object);
+
+Heard hear(HWND control) {
+  IAccessible* object = nullptr;
+  const HRESULT found = AccessibleObjectFromWindow(control, OBJID_CLIENT, __uuidof(IAccessible),
+                                                   reinterpret_cast<void**>(&object));
+  if (FAILED(found)) return {found};
+  return hearObject(object);
+}
+
+// Reads the object and releases it.
+Heard hearObject(IAccessible* object) {
+  Heard heard{S_OK};
+  VARIANT self{};
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  BSTR text = nullptr;
+  if (SUCCEEDED(object->get_accName(self, &text))) heard.name = taken(text);
+  text = nullptr;
+  if (SUCCEEDED(object->get_accValue(self, &text))) heard.value = taken(text);
+  VARIANT role{};
+  if (SUCCEEDED(object->get_accRole(self, &role)) && role.vt == VT_I4) heard.role = role.lVal;
+  LONG left = 0, top = 0, width = 0, height = 0;
+  if (SUCCEEDED(object->accLocation(&left, &top, &width, &height, self))) {
+    heard.place = {left, top, left + width, top + height};
+  }
+  object->Release();
+  return heard;
+}
+
+// The client area, inside the border: where the client object is.
+RECT screenClientOf(HWND control) {
+  RECT r;
+  GetClientRect(control, &r);
+  MapWindowPoints(control, nullptr, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+// The captions are painted, not windows: each box is named after its own.
+TEST_F(MainWindowTest, ScreenReadersHearEachBoxNamedAfterItsCaption) {
+  SetWindowTextW(control(ControlId::txtKey), L"BCDFG-HJKMP-QRTVW-XY234-6789B");  // as typed
+  const struct {
+    ControlId id;
+    const wchar_t *name, *value;
+  } boxes[] = {
+      {ControlId::txtVer, L"Product", L"Microsoft Exchange"},
+      {ControlId::txtKey, L"CD Key", L"BCDFG-HJKMP-QRTVW-XY234-6789B"},
+  };
+  for (const auto& box : boxes) {
+    const Heard heard = hear(control(box.id));
+    ASSERT_EQ(heard.found, S_OK) << static_cast<int>(box.id);
+    EXPECT_EQ(heard.name, box.name);
+    EXPECT_EQ(heard.value, box.value) << box.name;
+    EXPECT_EQ(heard.role, ROLE_SYSTEM_TEXT) << box.name;
+    EXPECT_EQ(corners(heard.place), corners(screenClientOf(control(box.id)))) << box.name;
+  }
+}
+
+// Where the system cannot make its standard object for a box (Wine's 64-bit
+// oleacc, seen from another process), the box's own object answers alone.
+TEST_F(MainWindowTest, ABoxsObjectAnswersWithoutTheSystemsStandardOne) {
+  HWND box = control(ControlId::txtKey);
+  const Heard heard = hearObject(createTextBoxObject(box, L"CD Key", nullptr));
+  EXPECT_EQ(heard.name, L"CD Key");
+  EXPECT_EQ(heard.value, wintest::kInstalledKey);
+  EXPECT_EQ(heard.role, ROLE_SYSTEM_TEXT);
+  EXPECT_EQ(corners(heard.place), corners(screenClientOf(box)));
+}
+
+// The buttons' names are their own texts, given by the system's objects.
+TEST_F(MainWindowTest, ScreenReadersHearTheButtonsByTheirTexts) {
+  const std::pair<ControlId, const wchar_t*> buttons[] = {{ControlId::cmdCopy, L"Copy"},
+                                                          {ControlId::cmdSave, L"Save"},
+                                                          {ControlId::cmdPrint, L"Print"}};
+  for (const auto& [id, name] : buttons) {
+    const Heard heard = hear(control(id));
+    if (heard.found == E_NOINTERFACE && sizeof(void*) == 8) {
+      GTEST_SKIP() << "Wine's 64-bit oleacc makes no standard object for a button";
+    }
+    ASSERT_EQ(heard.found, S_OK) << name;
+    EXPECT_EQ(heard.name, name);
   }
 }
 
