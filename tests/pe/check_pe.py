@@ -1,14 +1,18 @@
 #!/usr/bin/env python3
 """Checks a built tamsket.exe the way a clean Windows machine will see it.
 
-    check_pe.py EXE --arch x86|amd64 --version 1.1.0.5 [--imports DLL...] [--max-size BYTES]
+    check_pe.py EXE --arch x86|amd64 [--version 1.1.0.5] [--imports DLL...] [--max-size BYTES]
+                [--dpi-aware]
 
 - every imported DLL ships with Windows: a MinGW runtime DLL (libstdc++-6, libgcc_s_*,
   libwinpthread-1) means the exe was not linked -static and will not start without MinGW;
 - with --imports, the exe imports exactly those DLLs (the ones it needs to start; the others
   it loads on first use), and with --max-size it is no larger than that;
+- every imported function is in XP_FUNCTIONS, the reviewed list of what Windows XP and Server
+  2003 (the x64 editions for the 64-bit build) export: newer functions are looked up at run time;
 - the manifest (RT_MANIFEST 1) names the exe's own architecture for the program and for its
-  Common-Controls 6 dependency (else Windows refuses to start it), and asks for asInvoker;
+  Common-Controls 6 dependency (else Windows refuses to start it), asks for asInvoker and, with
+  --dpi-aware, declares per-monitor DPI awareness (true/pm, PerMonitorV2);
 - RT_VERSION carries the file and product version given; the icon group has 32x32 and 16x16
   images; the pointer is there.
 The PE file is parsed here directly, so the check does not depend on which binutils are around.
@@ -36,6 +40,50 @@ SYSTEM_DLLS = ["kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "comdl
                "api-ms-win-crt-*.dll"]
 # Named in the failure message because they are the usual way this check fails.
 MINGW_RUNTIME = ["libstdc++-6.dll", "libgcc_s_*.dll", "libwinpthread-1.dll"]
+
+# Every function the programs import, by DLL, each checked to be exported by the Windows XP /
+# Server 2003 system DLLs (32-bit, and x64 for the 64-bit build; __C_specific_handler and the
+# ...LongPtr functions are x64-only names). A function not listed fails the check: add it only
+# once it is known to be there on XP, or look it up at run time instead.
+XP_FUNCTIONS = {
+    "advapi32.dll": """RegCloseKey RegConnectRegistryW RegOpenKeyA RegOpenKeyExW RegQueryValueExA
+        RegQueryValueExW""",
+    "gdi32.dll": """AbortDoc BitBlt CreateCompatibleDC CreateDCA CreateDIBSection CreateFontW
+        CreateSolidBrush DeleteDC DeleteObject EndDoc EndPage GdiFlush GetDeviceCaps RestoreDC
+        SaveDC SelectObject SetBkMode SetTextColor StartDocA StartPage StretchDIBits""",
+    "kernel32.dll": """CloseHandle CreateFileA DeleteCriticalSection DeleteFileA
+        EnterCriticalSection ExitProcess FormatMessageA FormatMessageW FreeLibrary
+        GetComputerNameW GetConsoleMode GetFileAttributesW GetLastError GetModuleHandleA
+        GetModuleHandleW GetProcAddress GetStartupInfoA GetStartupInfoW GetStdHandle
+        GetSystemDirectoryW GetTempFileNameA GlobalAlloc GlobalFree GlobalLock GlobalUnlock
+        InitializeCriticalSection LeaveCriticalSection LoadLibraryA LoadLibraryW LocalFree
+        MoveFileExA MulDiv MultiByteToWideChar SetUnhandledExceptionFilter Sleep TlsGetValue
+        VirtualProtect VirtualQuery WideCharToMultiByte WriteConsoleW WriteFile
+        __C_specific_handler""",
+    "msvcrt.dll": """__doserrno __getmainargs __initenv __iob_func __p__acmdln __p__commode
+        __p__fmode __p__wcmdln __set_app_type __setusermatherr __wgetmainargs __winitenv _acmdln
+        _amsg_exit _cexit _commode _errno _filelengthi64 _fileno _fmode _initterm _iob _onexit
+        _waccess _wcmdln _wfsopen abort calloc exit fclose fflush fgetpos fprintf fread free
+        fsetpos fwrite malloc memchr memcmp memcpy memmove setvbuf signal strcmp strerror strlen
+        strncmp tolower vfprintf wcslen""",
+    "user32.dll": """AdjustWindowRectEx BeginPaint CallWindowProcW CloseClipboard
+        CreateWindowExW DefWindowProcW DispatchMessageW DrawTextW EmptyClipboard EndPaint
+        FillRect GetCapture GetClientRect GetCursorPos GetDC GetFocus GetMessageW GetPropW
+        GetSysColor GetSystemMetrics GetWindowLongPtrW GetWindowLongW GetWindowRect
+        GetWindowTextLengthW GetWindowTextW HideCaret InvalidateRect IsChild IsDialogMessageW
+        IsWindow IsWindowVisible LoadCursorA LoadCursorW LoadIconW LoadImageW MapWindowPoints
+        MessageBoxA OpenClipboard PostQuitMessage PtInRect RedrawWindow RegisterClassExW
+        ReleaseCapture ReleaseDC RemovePropW ScreenToClient SendMessageW SetCapture
+        SetClipboardData SetCursor SetFocus SetPropW SetWindowLongPtrW SetWindowLongW
+        SetWindowPos SetWindowTextW ShowCaret ShowWindow SystemParametersInfoW TranslateMessage
+        UpdateWindow""",
+}
+XP_FUNCTIONS = {dll: set(names.split()) for dll, names in XP_FUNCTIONS.items()}
+
+WINDOWS_SETTINGS = "urn:schemas-microsoft-com:asm.v3"
+DPI_AWARENESS = (  # element, its namespace, the value that makes the window sharp at any scale
+    ("dpiAware", "http://schemas.microsoft.com/SMI/2005/WindowsSettings", "true/pm"),
+    ("dpiAwareness", "http://schemas.microsoft.com/SMI/2016/WindowsSettings", "PerMonitorV2"))
 
 COMMON_CONTROLS = "Microsoft.Windows.Common-Controls"
 COMMON_CONTROLS_TOKEN = "6595b64144ccf1df"
@@ -138,7 +186,7 @@ def matches(name, patterns):
     return any(fnmatch.fnmatchcase(name.lower(), p.lower()) for p in patterns)
 
 
-def check_manifest(xml_bytes, arch, problems):
+def check_manifest(xml_bytes, arch, dpi_aware, problems):
     utf16 = xml_bytes[:2] in (b"\xff\xfe", b"\xfe\xff")
     try:
         root = ET.fromstring(xml_bytes.decode("utf-16" if utf16 else "utf-8-sig"))
@@ -166,6 +214,14 @@ def check_manifest(xml_bytes, arch, problems):
     levels = [e.get("level") for e in elements("requestedExecutionLevel", root.iter())]
     if levels != ["asInvoker"]:
         problems.append(f"requestedExecutionLevel is {levels or 'missing'}, expected asInvoker")
+    if not dpi_aware:
+        return
+    # Only as <application><windowsSettings> in the asm.v3 namespace does Windows read them.
+    settings = root.findall(f"{{{WINDOWS_SETTINGS}}}application/{{{WINDOWS_SETTINGS}}}windowsSettings")
+    for tag, namespace, value in DPI_AWARENESS:
+        found = [(e.text or "").strip() for s in settings for e in s.findall(f"{{{namespace}}}{tag}")]
+        if found != [value]:
+            problems.append(f"manifest {tag} ({namespace}) is {found or 'missing'}, expected {value!r}")
 
 
 def version_nodes(data, off=0):
@@ -250,10 +306,16 @@ def main():
     parser = argparse.ArgumentParser(description="Check tamsket.exe's imports and resources.")
     parser.add_argument("exe")
     parser.add_argument("--arch", required=True, choices=sorted(ARCHES))
-    parser.add_argument("--version", required=True, help="the file and product version, a.b.c.d")
+    parser.add_argument("--version", help="the file and product version, a.b.c.d")
     parser.add_argument("--imports", nargs="+", metavar="DLL", help="the exact set of DLLs")
     parser.add_argument("--max-size", type=int, metavar="BYTES")
+    parser.add_argument("--dpi-aware", action="store_true",
+                        help="the manifest declares per-monitor DPI awareness")
+    parser.add_argument("--no-resources", action="store_true",
+                        help="a console program: no manifest, version, icon or pointer to check")
     args = parser.parse_args()
+    if not args.no_resources and not args.version:
+        parser.error("--version is needed to check the version record")
     try:
         with open(args.exe, "rb") as f:
             image = f.read()
@@ -277,6 +339,10 @@ def main():
         if not ok:
             hint = " (MinGW runtime: link with -static)" if matches(name, MINGW_RUNTIME) else ""
             problems.append(f"imports {dll}, which is not part of Windows{hint}")
+        newer = sorted(set(funcs) - XP_FUNCTIONS.get(name.lower(), set()))
+        if ok and newer:
+            problems.append(f"imports {', '.join(newer)} from {name}, not in the reviewed list of "
+                            "functions Windows XP has: look it up at run time")
     if not imports:
         problems.append("no import table")
     if args.imports is not None:
@@ -288,9 +354,11 @@ def main():
     if args.max_size is not None and len(image) > args.max_size:
         problems.append(f"{len(image)} bytes, more than the {args.max_size} allowed")
 
+    if args.no_resources:
+        return report(args, problems, "self-contained")
     manifests = res.get(RT_MANIFEST, {})
     if 1 in manifests:
-        check_manifest(manifests[1], args.arch, problems)
+        check_manifest(manifests[1], args.arch, args.dpi_aware, problems)
     else:
         # The loader only looks at id 1 (CREATEPROCESS_MANIFEST_RESOURCE_ID) for an exe.
         problems.append(f"no RT_MANIFEST resource with id 1 (found ids {sorted(manifests, key=str)})")
@@ -301,11 +369,15 @@ def main():
     print(f"version:  {version}")
     print(f"icons:    {', '.join(icons) or 'none'}")
     print(f"cursors:  {', '.join(cursors) or 'none'}")
+    return report(args, problems, "self-contained", "with its manifest, version, icon and pointer")
+
+
+def report(args, problems, *what):
     for p in problems:
         print(f"FAIL: {p}", file=sys.stderr)
     if problems:
         return 1
-    print(f"OK: {args.exe} is a self-contained {args.arch} exe with its manifest, version, icon and pointer")
+    print(f"OK: {args.exe} is a {what[0]} {args.arch} exe {' '.join(what[1:])}".rstrip())
     return 0
 
 
