@@ -65,6 +65,18 @@ struct Bin {
   std::uint64_t end = 0;
 };
 
+// A subkey list as read: where it is, its two signature letters ("ri", "li",
+// "lf" or "lh") and its entries, 4 bytes each for ri and li, 8 for lf and lh.
+struct SubkeyList {
+  std::uint32_t offset = 0;
+  Cell cell;
+  char kind[2] = {};
+  std::uint32_t count = 0;
+  std::size_t entrySize = 0;
+  std::vector<std::uint8_t> entries;
+  bool isIndexRoot() const { return kind[0] == 'r'; }
+};
+
 // The parts of a key node a lookup uses.
 struct KeyNode {
   std::uint32_t cell = 0;
@@ -96,10 +108,10 @@ struct Hive::Impl {
                           bool* compressed) const;
   Result<bool> nameMatches(const Cell& c, std::size_t nameOffset, std::size_t length,
                            bool compressed, const std::u16string& want) const;
+  Result<SubkeyList> subkeyList(std::uint32_t offset) const;
   Result<std::uint32_t> findSubkey(const KeyNode& parent, const std::u16string& name) const;
-  Result<std::uint32_t> searchLeaf(std::uint32_t leaf, std::uint32_t root, bool underRoot,
-                                   const std::u16string& name, std::uint32_t hash, bool filtered,
-                                   bool* anyFiltered) const;
+  Result<std::uint32_t> searchLeaf(const SubkeyList& leaf, const std::u16string& name,
+                                   std::uint32_t hash, bool filtered, bool* anyFiltered) const;
   Result<Value> valueData(const Cell& vk, std::uint32_t type) const;
 };
 
@@ -233,51 +245,56 @@ Result<bool> Hive::Impl::nameMatches(const Cell& c, std::size_t nameOffset, std:
   return namesEqual(bytes.data(), length, compressed, want);
 }
 
+Result<SubkeyList> Hive::Impl::subkeyList(std::uint32_t offset) const {
+  const char* what = "subkey list";
+  Result<Cell> c = cell(offset, what);
+  if (!c) return c.error();
+  SubkeyList list;
+  list.offset = offset;
+  list.cell = c.value();
+  if (list.cell.size < 4)
+    return corruptAt(what, list.cell.at(), "its cell is too small for a list");
+  std::uint8_t h[4];
+  Result<bool> r = readAt(list.cell.pos, h, 4);
+  if (!r) return r.error();
+  std::size_t& entrySize = list.entrySize;
+  if ((h[0] == 'l' || h[0] == 'r') && h[1] == 'i') entrySize = 4;
+  if (h[0] == 'l' && (h[1] == 'f' || h[1] == 'h')) entrySize = 8;
+  if (entrySize == 0) {
+    return corruptAt(what, list.cell.at(), "unknown list signature " + hex(le16(h)));
+  }
+  list.kind[0] = static_cast<char>(h[0]);
+  list.kind[1] = static_cast<char>(h[1]);
+  list.count = le16(h + 2);
+  if (list.count * entrySize > list.cell.size - 4) {
+    return corruptAt(what, list.cell.at(),
+                     std::to_string(list.count) + " entries do not fit in its cell of " +
+                         std::to_string(list.cell.size) + " bytes");
+  }
+  list.entries.resize(list.count * entrySize);
+  if (list.count) {
+    r = readAt(list.cell.pos + 4, list.entries.data(), list.entries.size());
+    if (!r) return r.error();
+  }
+  return list;
+}
+
 // Looks through one leaf (li, lf or lh). The first pass (`filtered`) reads only
 // the keys whose hash or hint fits; the second the others, since writers
 // other than Windows compute hashes differently and a hint is only a hint.
-Result<std::uint32_t> Hive::Impl::searchLeaf(std::uint32_t leaf, std::uint32_t root, bool underRoot,
-                                             const std::u16string& name, std::uint32_t hash,
-                                             bool filtered, bool* anyFiltered) const {
-  const char* what = "subkey list";
-  Result<Cell> c = cell(leaf, what);
-  if (!c) return c.error();
-  const Cell& list = c.value();
-  if (list.size < 4) return corruptAt(what, list.at(), "its cell is too small for a list");
-  std::uint8_t h[4];
-  Result<bool> r = readAt(list.pos, h, 4);
-  if (!r) return r.error();
-  const bool li = h[0] == 'l' && h[1] == 'i';
-  const bool lf = h[0] == 'l' && h[1] == 'f';
-  const bool lh = h[0] == 'l' && h[1] == 'h';
-  if (h[0] == 'r' && h[1] == 'i' && underRoot) {
-    return corruptAt(
-        what, list.at(),
-        "the index root at " + hex(kBinsStart + root) + " points to another index root");
-  }
-  if (!li && !lf && !lh) {
-    return corruptAt(what, list.at(), "unknown list signature " + hex(le16(h)));
-  }
-  const std::uint32_t count = le16(h + 2);
-  const std::size_t entrySize = li ? 4 : 8;
-  if (count * entrySize > list.size - 4) {
-    return corruptAt(what, list.at(),
-                     std::to_string(count) + " entries do not fit in its cell of " +
-                         std::to_string(list.size) + " bytes");
-  }
-  std::vector<std::uint8_t> entries(count * entrySize);
-  if (count) {
-    r = readAt(list.pos + 4, entries.data(), entries.size());
-    if (!r) return r.error();
-  }
+Result<std::uint32_t> Hive::Impl::searchLeaf(const SubkeyList& leaf, const std::u16string& name,
+                                             std::uint32_t hash, bool filtered,
+                                             bool* anyFiltered) const {
   std::vector<std::uint8_t> keyName;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    const std::uint8_t* e = entries.data() + i * entrySize;
+  for (std::uint32_t i = 0; i < leaf.count; ++i) {
+    const std::uint8_t* e = leaf.entries.data() + i * leaf.entrySize;
     const std::uint32_t offset = le32(e);
-    if (offset == leaf) return corruptAt(what, list.at(), "it lists itself as a key");
+    if (offset == leaf.offset) {
+      return corruptAt("subkey list", leaf.cell.at(), "it lists itself as a key");
+    }
     bool fits = true;
-    if (lh) fits = le32(e + 4) == hash;
-    if (lf) fits = hintFits(e + 4, name);
+    if (leaf.kind[1] == 'h') fits = le32(e + 4) == hash;
+    if (leaf.kind[1] == 'f') fits = hintFits(e + 4, name);
     if (!fits) *anyFiltered = true;
     if (fits != filtered) continue;
     bool compressed = false;
@@ -291,52 +308,47 @@ Result<std::uint32_t> Hive::Impl::searchLeaf(std::uint32_t leaf, std::uint32_t r
 Result<std::uint32_t> Hive::Impl::findSubkey(const KeyNode& parent,
                                              const std::u16string& name) const {
   if (parent.subkeyCount == 0) return kNoCell;
-  const char* what = "subkey list";
-  Result<Cell> c = cell(parent.subkeyList, what);
-  if (!c) return c.error();
-  const Cell& list = c.value();
-  if (list.size < 4) return corruptAt(what, list.at(), "its cell is too small for a list");
-  std::uint8_t h[4];
-  Result<bool> r = readAt(list.pos, h, 4);
-  if (!r) return r.error();
+  Result<SubkeyList> top = subkeyList(parent.subkeyList);
+  if (!top) return top.error();
+  const SubkeyList& root = top.value();
   const std::uint32_t hash = nameHash(name);
-  std::vector<std::uint32_t> leaves;
-  if (h[0] == 'r' && h[1] == 'i') {
-    const std::uint32_t count = le16(h + 2);
-    if (count * 4 > list.size - 4) {
-      return corruptAt(what, list.at(),
-                       std::to_string(count) + " entries do not fit in its cell of " +
-                           std::to_string(list.size) + " bytes");
-    }
-    std::vector<std::uint8_t> raw(count * 4);
-    if (count) {
-      r = readAt(list.pos + 4, raw.data(), raw.size());
-      if (!r) return r.error();
-    }
-    for (std::uint32_t i = 0; i < count; ++i) leaves.push_back(le32(raw.data() + 4 * i));
-    // A leaf listed twice would multiply the work of a lookup.
-    std::vector<std::uint32_t> sorted = leaves;
-    std::sort(sorted.begin(), sorted.end());
-    for (std::size_t i = 0; i < sorted.size(); ++i) {
-      if (sorted[i] == parent.subkeyList) {
-        return corruptAt(what, list.at(), "the index root lists itself");
-      }
-      if (i && sorted[i] == sorted[i - 1]) {
-        return corruptAt(
-            what, list.at(),
-            "the index root lists the leaf at " + hex(kBinsStart + sorted[i]) + " twice");
-      }
-    }
-  } else {
-    leaves.push_back(parent.subkeyList);
-  }
-  const bool underRoot = leaves.size() != 1 || leaves[0] != parent.subkeyList;
   bool anyFiltered = false;
+  if (!root.isIndexRoot()) {
+    for (bool filtered : {true, false}) {
+      if (!filtered && !anyFiltered) break;
+      Result<std::uint32_t> found = searchLeaf(root, name, hash, filtered, &anyFiltered);
+      if (!found || found.value() != kNoCell) return found;
+    }
+    return kNoCell;
+  }
+  const char* what = "subkey list";
+  std::vector<std::uint32_t> leaves;
+  for (std::uint32_t i = 0; i < root.count; ++i)
+    leaves.push_back(le32(root.entries.data() + 4 * i));
+  // A leaf listed twice would multiply the work of a lookup.
+  std::vector<std::uint32_t> sorted = leaves;
+  std::sort(sorted.begin(), sorted.end());
+  for (std::size_t i = 0; i < sorted.size(); ++i) {
+    if (sorted[i] == parent.subkeyList) {
+      return corruptAt(what, root.cell.at(), "the index root lists itself");
+    }
+    if (i && sorted[i] == sorted[i - 1]) {
+      return corruptAt(
+          what, root.cell.at(),
+          "the index root lists the leaf at " + hex(kBinsStart + sorted[i]) + " twice");
+    }
+  }
   for (bool filtered : {true, false}) {
     if (!filtered && !anyFiltered) break;
-    for (std::uint32_t leaf : leaves) {
-      Result<std::uint32_t> found =
-          searchLeaf(leaf, parent.subkeyList, underRoot, name, hash, filtered, &anyFiltered);
+    for (std::uint32_t offset : leaves) {
+      Result<SubkeyList> leaf = subkeyList(offset);
+      if (!leaf) return leaf.error();
+      if (leaf.value().isIndexRoot()) {
+        return corruptAt(what, leaf.value().cell.at(),
+                         "the index root at " + hex(kBinsStart + parent.subkeyList) +
+                             " points to another index root");
+      }
+      Result<std::uint32_t> found = searchLeaf(leaf.value(), name, hash, filtered, &anyFiltered);
       if (!found || found.value() != kNoCell) return found;
     }
   }
