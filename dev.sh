@@ -61,11 +61,11 @@ make_dist() {
 }
 
 # Two releases of HEAD, built from clones in folders of different lengths, one
-# after the other: they must be the same bytes.
+# after the other: they must be the same bytes. The clones are kept when they
+# differ, to compare.
 verify_dist() {
   local scratch first second
   scratch=$(mktemp -d /tmp/tamsket-verify.XXXXXX)
-  trap 'rm -rf "$scratch"' EXIT
   first=$scratch/a
   second=$scratch/second-clone-in-a-longer-path
   for clone in "$first" "$second"; do
@@ -76,8 +76,9 @@ verify_dist() {
   done
   if cmp -s "$first/dist/SHA256SUMS" "$second/dist/SHA256SUMS"; then
     echo "OK: both builds gave the same bytes"
+    rm -rf "$scratch"
   else
-    echo "FAIL: the two builds differ:" >&2
+    echo "FAIL: the two builds differ (both kept in $scratch):" >&2
     diff "$first/dist/SHA256SUMS" "$second/dist/SHA256SUMS" >&2
     return 1
   fi
