@@ -155,9 +155,10 @@ def check_deb_contents(deb, epoch):
 
 
 def dpkg(*args):
+    sudo = [] if os.geteuid() == 0 else ["sudo"]
     # Another developer's apt may hold dpkg's lock for a while.
     for _ in range(60):
-        done = run("dpkg", *args)
+        done = run(*sudo, "dpkg", *args)
         if "lock" not in done.stderr:
             return done
         time.sleep(2)
@@ -191,6 +192,9 @@ def check_installed(deb, project, work):
         check(records == [wanted] and lookup.returncode == 0,
               f"{program} --hive gave {records} (exit {lookup.returncode}), expected [{wanted}]")
         print(f"{program} --hive: {records[0]['key'] if records else 'nothing'}")
+        installed_page = f"/usr/share/man/man1/{PACKAGE}.1.gz"
+        check(os.path.exists(installed_page), f"dpkg -i left out {installed_page} "
+                                              "(a path-exclude in /etc/dpkg/dpkg.cfg.d?)")
         page = run("man", "-P", "cat", PACKAGE, env={**os.environ, "MANWIDTH": "80"})
         check(page.returncode == 0 and re.search(r"^NAME\n\s+tamsket-cli - ", page.stdout, re.M),
               f"man {PACKAGE} shows no NAME section: {page.stdout[:200]!r} {page.stderr}")
