@@ -61,17 +61,20 @@ make_dist() {
 }
 
 # Two releases of HEAD, built from clones in folders of different lengths, one
-# after the other: they must be the same bytes. The clones are kept when they
-# differ, to compare.
+# after the other, the second with another umask and time zone: they must be
+# the same bytes. The clones are kept when they differ, to compare.
 verify_dist() {
   local scratch first second
   scratch=$(mktemp -d /tmp/tamsket-verify.XXXXXX)
   first=$scratch/a
   second=$scratch/second-clone-in-a-longer-path
   for clone in "$first" "$second"; do
-    git clone -q . "$clone"
-    echo "== release built in $clone"
-    (cd "$clone" && SECONDS=0 && ./dev.sh dist >/dev/null && echo "built in $SECONDS s")
+    (
+      if [ "$clone" = "$second" ]; then umask 077 && export TZ=Pacific/Chatham; fi
+      git clone -q . "$clone"
+      echo "== release built in $clone (umask $(umask), TZ ${TZ:-unset})"
+      cd "$clone" && SECONDS=0 && ./dev.sh dist >/dev/null && echo "built in $SECONDS s"
+    )
     cat "$clone/dist/SHA256SUMS"
   done
   if cmp -s "$first/dist/SHA256SUMS" "$second/dist/SHA256SUMS"; then
