@@ -134,7 +134,9 @@ def check_zip(path, arch, project, shown, epoch, options, work):
 
 
 def check_deb_contents(deb, epoch):
-    listing = run("dpkg-deb", "--contents", str(deb)).stdout.splitlines()
+    # dpkg-deb shows the times in the local time zone.
+    listing = run("dpkg-deb", "--contents", str(deb), env={**os.environ, "TZ": "UTC"})
+    listing = listing.stdout.splitlines()
     files = []
     for line in listing:
         mode, owner, _, day, clock, name = line.split(None, 5)
