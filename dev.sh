@@ -6,6 +6,8 @@
 #   ./dev.sh bench  build and run the benchmarks
 #   ./dev.sh fuzz [SECONDS]  fuzz the hive reader (default 60 s), then minimise its corpus
 #   ./dev.sh coverage        line coverage of src/hive by the tests and by the fuzz corpus
+#   ./dev.sh dist   build the release into dist/ from clean build trees, and check it
+#                   (--verify: build it twice from two fresh clones of HEAD, compare)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -41,13 +43,71 @@ build() {
   cmake --build --preset "$1" -j "$(nproc)"
 }
 
+# The release: zips for Windows, a package for Debian, SHA256SUMS, in dist/. Built
+# from empty build trees, so nothing an earlier build left can end up in it, and
+# dated as the last commit, so the same commit gives the same bytes.
+dist_packages=(lintian dpkg-dev man-db)
+make_dist() {
+  export SOURCE_DATE_EPOCH
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+  [ -z "$(git status --porcelain --untracked-files=no)" ] ||
+    echo "note: uncommitted changes are built in; the release of HEAD would differ" >&2
+  rm -rf build/dist-win32 build/dist-win64 build/dist-linux build/dist-deb dist
+  for preset in dist-win32 dist-win64 dist-linux; do
+    build "$preset" >/dev/null
+  done
+  # Debian's Python, whose zlib is the system's: another deflate could pack other bytes.
+  /usr/bin/python3 tools/make_dist.py dist
+}
+
+# Two releases of HEAD, built from clones in folders of different lengths, one
+# after the other, the second with another umask and time zone: they must be
+# the same bytes. The clones are kept when they differ, to compare.
+verify_dist() {
+  local scratch first second
+  scratch=$(mktemp -d /tmp/tamsket-verify.XXXXXX)
+  first=$scratch/a
+  second=$scratch/second-clone-in-a-longer-path
+  for clone in "$first" "$second"; do
+    (
+      if [ "$clone" = "$second" ]; then umask 077 && export TZ=Pacific/Chatham; fi
+      git clone -q . "$clone"
+      echo "== release built in $clone (umask $(umask), TZ ${TZ:-unset})"
+      cd "$clone" && SECONDS=0 && ./dev.sh dist >/dev/null && echo "built in $SECONDS s"
+    )
+    cat "$clone/dist/SHA256SUMS"
+  done
+  if cmp -s "$first/dist/SHA256SUMS" "$second/dist/SHA256SUMS"; then
+    echo "OK: both builds gave the same bytes"
+    rm -rf "$scratch"
+  else
+    echo "FAIL: the two builds differ (both kept in $scratch):" >&2
+    diff "$first/dist/SHA256SUMS" "$second/dist/SHA256SUMS" >&2
+    return 1
+  fi
+}
+
 case "${1:-}" in
   test)
+    packages+=("${dist_packages[@]}")
     install_missing
     for preset in native win64 win32; do
       build "$preset"
       ctest --preset "$preset" -j "$(nproc)"
     done
+    echo "== the release, built and checked as a user gets it"
+    make_dist
+    /usr/bin/python3 tests/dist/check_dist.py dist
+    ;;
+  dist)
+    packages+=("${dist_packages[@]}")
+    install_missing
+    if [ "${2:-}" = --verify ]; then
+      verify_dist
+    else
+      make_dist
+      /usr/bin/python3 tests/dist/check_dist.py dist
+    fi
     ;;
   run)
     install_missing
@@ -134,7 +194,7 @@ case "${1:-}" in
     done
     ;;
   *)
-    echo "usage: $0 test | run | bench | fuzz [SECONDS] | coverage" >&2
+    echo "usage: $0 test | run | bench | fuzz [SECONDS] | coverage | dist [--verify]" >&2
     exit 2
     ;;
 esac

@@ -1,0 +1,253 @@
+#!/usr/bin/env python3
+"""Checks a release as a user gets it: what ./dev.sh dist wrote into DIST_DIR.
+
+    check_dist.py DIST_DIR [--no-install]
+
+- SHA256SUMS lists exactly the zips and the package, with their right sums;
+- each zip holds tamsket.exe, tamsket-cli.exe, README.txt and LICENSE.txt, in that order, dated
+  as the last commit; the texts have CR LF line ends; the unpacked tamsket.exe passes
+  tests/pe/check_pe.py with the exe check's own arguments, tamsket-cli.exe is an exe of the
+  zip's architecture importing only Windows' own DLLs;
+- README.txt and the man page name every option the program has, and none it lacks;
+- the package holds exactly its files, owned by root and dated as the last commit; installed
+  with dpkg -i, /usr/bin/tamsket-cli tells its version, reads a key from a hive, `man
+  tamsket-cli` shows its page, lintian finds no errors; dpkg -r removes it again.
+--no-install skips what needs root (dpkg -i, the installed program, man, dpkg -r).
+Exit status: 0 all good, 1 a check failed.
+"""
+
+import argparse
+import hashlib
+import json
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+
+TOP = pathlib.Path(__file__).resolve().parents[2]
+PACKAGE = "tamsket-cli"
+ZIP_MEMBERS = ["tamsket.exe", "tamsket-cli.exe", "README.txt", "LICENSE.txt"]
+# Zip name's architecture -> check_pe.py's.
+ARCHES = {"x86": "x86", "x64": "amd64"}
+DEB_FILES = ["usr/bin/tamsket-cli", "usr/share/doc/tamsket-cli/changelog.gz",
+             "usr/share/doc/tamsket-cli/copyright", "usr/share/man/man1/tamsket-cli.1.gz"]
+# The made-up value of tools/sample_product_id.py, and what it decodes to.
+SAMPLE_KEY = "M3R7T-JV33T-PWDB4-F9XM2-RYBVD"
+SAMPLE_PRODUCT_ID = "65317-308-1234567-45296"
+
+problems = []
+
+
+def check(ok, message):
+    if not ok:
+        problems.append(message)
+    return ok
+
+
+def run(*args, **kwargs):
+    return subprocess.run(args, capture_output=True, text=True, **kwargs)
+
+
+def versions():
+    """PROJECT_VERSION, and the version as shown: the minor part in two digits, the build in four."""
+    project = re.search(r"project\(Tamsket VERSION ([0-9.]+)",
+                        (TOP / "CMakeLists.txt").read_text()).group(1)
+    major, minor, _, build = project.split(".")
+    return project, f"{major}.{int(minor):02}.{int(build):04}"
+
+
+def exe_check_args(program, arch):
+    """check_pe.py's arguments for program of arch, from the file the exe_check tests read."""
+    args = []
+    for line in (TOP / "tests/pe/exe_checks.txt").read_text().splitlines():
+        if line and not line.startswith("#"):
+            for_program, applies_to, *words = line.split()
+            if for_program == program and applies_to in ("all", arch):
+                args += words
+    return args
+
+
+def program_options(program):
+    """The options the program's --help names; and whether it knows --computer (Windows only)."""
+    usage = run(program, "--help").stdout
+    options = set(re.findall(r"--[a-z]+", usage))
+    refused = run(program, "--computer", "x").stderr
+    check("works only on Windows" in refused, f"--computer not known as a Windows option: {refused}")
+    return options | {"--computer", "-h"}
+
+
+def check_options_named(label, text, options, windows):
+    named = set(re.findall(r"(?<![\w-])--?[a-z]+\b", text.replace("\\-", "-")))
+    named = {n for n in named if n.startswith("--") or n == "-h"}
+    check(not named - options, f"{label} names options the program lacks: {sorted(named - options)}")
+    wanted = options if windows else options - {"--computer"}
+    check(not wanted - named, f"{label} does not name {sorted(wanted - named)}")
+
+
+def check_text_member(name, data):
+    text = data.decode("utf-8")
+    check(re.search(r"(?<!\r)\n", text) is None, f"{name} has line ends without CR")
+    check(text.endswith("\r\n"), f"{name} does not end with a line end")
+    check(re.search(r"@[A-Z]+@", text) is None, f"{name} holds an unfilled placeholder")
+    return text.replace("\r\n", "\n")
+
+
+def check_zip(path, arch, project, shown, epoch, options, work):
+    pe_arch = ARCHES[arch]
+    with zipfile.ZipFile(path) as archive:
+        infos = archive.infolist()
+        check([i.filename for i in infos] == ZIP_MEMBERS,
+              f"{path.name} holds {[i.filename for i in infos]}, expected {ZIP_MEMBERS}")
+        # Zip times are local DOS times in two-second steps; the release writes UTC.
+        stamp = time.gmtime(epoch - epoch % 2)[:6]
+        for info in infos:
+            check(info.date_time == stamp, f"{path.name}: {info.filename} dated {info.date_time}, "
+                                           f"not as the last commit {stamp}")
+        unpacked = work / arch
+        archive.extractall(unpacked)
+    readme = check_text_member(f"{path.name}: README.txt", (unpacked / "README.txt").read_bytes())
+    check(f"Tamsket {shown} for Windows ({arch})" in readme, f"{path.name}: README.txt title")
+    check_options_named(f"{path.name}: README.txt", readme, options, windows=True)
+    licence = check_text_member(f"{path.name}: LICENSE.txt", (unpacked / "LICENSE.txt").read_bytes())
+    check(licence == (TOP / "LICENSE").read_text(), f"{path.name}: LICENSE.txt is not LICENSE")
+
+    for program in ("tamsket", "tamsket-cli"):
+        pe = run(sys.executable, str(TOP / "tests/pe/check_pe.py"), str(unpacked / f"{program}.exe"),
+                 "--arch", pe_arch, "--version", project, *exe_check_args(program, pe_arch))
+        print(pe.stdout, end="")
+        check(pe.returncode == 0, f"{path.name}: {program}.exe fails check_pe.py:\n{pe.stderr}")
+
+
+def check_deb_contents(deb, epoch):
+    # dpkg-deb shows the times in the local time zone.
+    listing = run("dpkg-deb", "--contents", str(deb), env={**os.environ, "TZ": "UTC"})
+    listing = listing.stdout.splitlines()
+    files = []
+    for line in listing:
+        mode, owner, _, day, clock, name = line.split(None, 5)
+        stamp = time.strftime("%Y-%m-%d %H:%M", time.gmtime(epoch))
+        check(owner == "root/root", f"{deb.name}: {name} belongs to {owner}")
+        check(f"{day} {clock}" == stamp, f"{deb.name}: {name} dated {day} {clock}, not {stamp}")
+        if not mode.startswith("d"):
+            files.append(name.removeprefix("./"))
+            wanted = "-rwxr-xr-x" if name.endswith("/bin/" + PACKAGE) else "-rw-r--r--"
+            check(mode == wanted, f"{deb.name}: {name} has mode {mode}, expected {wanted}")
+    check(sorted(files) == DEB_FILES, f"{deb.name} holds {sorted(files)}, expected {DEB_FILES}")
+    depends = run("dpkg-deb", "--field", str(deb), "Depends").stdout.strip()
+    print(f"{deb.name}: Depends: {depends}")
+    # The program is linked against the C and C++ runtimes; each must be a dependency.
+    for library in ("libc6", "libstdc++6", "libgcc-s1"):
+        check(re.search(rf"(^|, ){re.escape(library)}\b", depends),
+              f"{deb.name}: Depends ({depends}) lacks {library}")
+
+
+def dpkg(*args):
+    sudo = [] if os.geteuid() == 0 else ["sudo"]
+    # Another developer's apt may hold dpkg's lock for a while.
+    for _ in range(60):
+        done = run(*sudo, "dpkg", *args)
+        if "lock" not in done.stderr:
+            return done
+        time.sleep(2)
+    return done
+
+
+def check_installed(deb, project, work):
+    before = run("dpkg-query", "-W", "-f=${Status}", PACKAGE).stdout
+    if not check("installed" not in before.split(),
+                 f"{PACKAGE} is installed already; not replacing it ({before})"):
+        return
+    installed = dpkg("-i", str(deb))
+    if not check(installed.returncode == 0, f"dpkg -i failed:\n{installed.stderr}"):
+        return
+    try:
+        program = f"/usr/bin/{PACKAGE}"
+        version = run(program, "--version")
+        check(version.stdout == f"tamsket-cli {project}\n" and version.returncode == 0,
+              f"{program} --version said {version.stdout!r} (exit {version.returncode})")
+        hive = work / "SOFTWARE"
+        sample = run(sys.executable, str(TOP / "tools/sample_product_id.py")).stdout.strip()
+        run(sys.executable, str(TOP / "tests/hive/make_hive.py"), str(hive), "--value",
+            "Microsoft\\Exchange\\Setup", "DigitalProductId", "binary", sample, check=True)
+        lookup = run(program, "--json", "--hive", str(hive))
+        records = [json.loads(line) for line in lookup.stdout.splitlines()]
+        # A hive without Wow6432Node is a 32-bit Windows' one: one view, the 32-bit one.
+        wanted = {"source": "hive", "location": str(hive), "view": "32-bit", "status": "found",
+                  "product": "Microsoft Exchange", "key": SAMPLE_KEY,
+                  "productId": SAMPLE_PRODUCT_ID, "valueType": "REG_BINARY", "valueSize": 164,
+                  "hiveState": "clean", "error": None}
+        check(records == [wanted] and lookup.returncode == 0,
+              f"{program} --hive gave {records} (exit {lookup.returncode}), expected [{wanted}]")
+        print(f"{program} --hive: {records[0]['key'] if records else 'nothing'}")
+        installed_page = f"/usr/share/man/man1/{PACKAGE}.1.gz"
+        check(os.path.exists(installed_page), f"dpkg -i left out {installed_page} "
+                                              "(a path-exclude in /etc/dpkg/dpkg.cfg.d?)")
+        page = run("man", "-P", "cat", PACKAGE, env={**os.environ, "MANWIDTH": "80"})
+        check(page.returncode == 0 and re.search(r"^NAME\n\s+tamsket-cli - ", page.stdout, re.M),
+              f"man {PACKAGE} shows no NAME section: {page.stdout[:200]!r} {page.stderr}")
+    finally:
+        removed = dpkg("-r", PACKAGE)
+        check(removed.returncode == 0 and not os.path.exists(f"/usr/bin/{PACKAGE}"),
+              f"dpkg -r failed:\n{removed.stderr}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("dist", type=pathlib.Path)
+    parser.add_argument("--no-install", action="store_true")
+    args = parser.parse_args()
+    project, shown = versions()
+    epoch = int(run("git", "-C", str(TOP), "log", "-1", "--format=%ct").stdout)
+    arch = run("dpkg", "--print-architecture").stdout.strip()
+    zips = {a: f"tamsket-{shown}-windows-{a}.zip" for a in ARCHES}
+    deb = args.dist / f"{PACKAGE}_{shown}_{arch}.deb"
+
+    sums = {}
+    for line in (args.dist / "SHA256SUMS").read_text().splitlines():
+        digest, name = line.split("  ", 1)
+        sums[name] = digest
+    wanted = sorted([*zips.values(), deb.name])
+    check(sorted(sums) == wanted, f"SHA256SUMS lists {sorted(sums)}, expected {wanted}")
+    present = sorted(p.name for p in args.dist.iterdir() if p.name != "SHA256SUMS")
+    check(present == wanted, f"{args.dist} holds {present}, expected {wanted}")
+    for name, digest in sums.items():
+        path = args.dist / name
+        check(path.is_file() and hashlib.sha256(path.read_bytes()).hexdigest() == digest,
+              f"{name}: SHA-256 differs from SHA256SUMS")
+    if problems:  # nothing below is worth checking in a release that is not the one listed
+        print("\n".join(f"FAIL: {p}" for p in problems), file=sys.stderr)
+        return 1
+
+    with tempfile.TemporaryDirectory(prefix="tamsket-dist-check-") as work:
+        work = pathlib.Path(work)
+        # The packaged program and man page, unpacked: what they say is what the texts say.
+        unpacked = work / "deb"
+        run("dpkg-deb", "--extract", str(deb), str(unpacked), check=True)
+        options = program_options(str(unpacked / "usr/bin" / PACKAGE))
+        page = run("man", "-P", "cat", "-l", str(unpacked / "usr/share/man/man1/tamsket-cli.1.gz"),
+                   env={**os.environ, "MANWIDTH": "80"}).stdout
+        check_options_named("the man page", page, options, windows=False)
+        for a, name in zips.items():
+            check_zip(args.dist / name, a, project, shown, epoch, options, work)
+        check_deb_contents(deb, epoch)
+        lint = run("lintian", "--fail-on", "error", "--display-info", "--pedantic", str(deb))
+        print(f"lintian {deb.name}:\n{lint.stdout or '(nothing to report)'}".rstrip("\n"))
+        check(lint.returncode == 0, f"lintian finds errors in {deb.name}:\n{lint.stderr}")
+        if not args.no_install:
+            check_installed(deb, project, work)
+    for p in problems:
+        print(f"FAIL: {p}", file=sys.stderr)
+    if problems:
+        return 1
+    print(f"OK: {args.dist} holds the release {shown}, checked unpacked and installed"
+          if not args.no_install else f"OK: {args.dist} holds the release {shown} (not installed)")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

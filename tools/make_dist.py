@@ -1,0 +1,170 @@
+#!/usr/bin/env python3
+"""Packs the release from the dist-* builds: two Windows zips, a Debian package, SHA256SUMS.
+
+    make_dist.py OUT_DIR   (run from the top of the tree, after the three dist-* builds)
+
+Every byte written depends only on the builds and the tree: file times come from
+SOURCE_DATE_EPOCH (the last commit's time, set by ./dev.sh dist), zip entries are written in
+a fixed order with fixed attributes, and the package's files belong to root with fixed modes.
+"""
+
+import email.utils
+import gzip
+import hashlib
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+import time
+import zipfile
+
+TOP = pathlib.Path(__file__).resolve().parent.parent
+BUILD = TOP / "build"
+PACKAGE = "tamsket-cli"
+MAINTAINER = "Tamsket developers <tamsket@example.org>"
+# The zips' names and the builds they are packed from.
+WINDOWS_BUILDS = [("x86", "dist-win32"), ("x64", "dist-win64")]
+
+
+def read_versions():
+    """PROJECT_VERSION (1.1.0.5) and the version as shown (1.01.0005), as CMake wrote them."""
+    lines = (BUILD / "dist-linux" / "tamsket-version.txt").read_text().split()
+    return dict(line.split("=", 1) for line in lines)
+
+
+def crlf(text):
+    return text.replace("\r\n", "\n").replace("\n", "\r\n").encode("utf-8")
+
+
+def fill(template, **values):
+    text = (TOP / "packaging" / template).read_text()
+    for name, value in values.items():
+        text = text.replace(f"@{name}@", value)
+    if re.search(r"@[A-Z]+@", text):
+        raise SystemExit(f"packaging/{template}: a placeholder was left unfilled")
+    return text
+
+
+def write_zip(path, members, epoch):
+    """members: (name, bytes), stored in that order, as of epoch (UTC), as plain archived files."""
+    stamp = time.gmtime(epoch)[:6]
+    with zipfile.ZipFile(path, "w") as archive:
+        for name, data in members:
+            info = zipfile.ZipInfo(name, date_time=stamp)
+            info.create_system = 0  # MS-DOS: the attributes below are DOS ones
+            info.external_attr = 0x20  # FILE_ATTRIBUTE_ARCHIVE, as Explorer writes a file
+            info.compress_type = zipfile.ZIP_DEFLATED
+            archive.writestr(info, data, compresslevel=9)
+
+
+def copyright_file(licence):
+    """The machine-readable copyright file, the licence's text from LICENSE."""
+    body = licence.split("\n\n", 2)[2].strip("\n")  # after the title and the copyright line
+    indented = "\n".join(" " + line if line else " ." for line in body.split("\n"))
+    return ("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
+            "Upstream-Name: Tamsket\n"
+            "\n"
+            "Files: *\n"
+            "Copyright: 2026 Tamsket developers\n"
+            "License: Expat\n"
+            f"{indented}\n")
+
+
+def gzip_n(data):
+    """gzip -n -9: no name, no time, so the same input gives the same bytes."""
+    return subprocess.run(["gzip", "-n", "-9"], input=data, capture_output=True, check=True).stdout
+
+
+def build_deb(out_dir, shown, epoch, work):
+    shutil.rmtree(work, ignore_errors=True)
+    root = work / "debian" / PACKAGE  # the layout dpkg-shlibdeps expects
+    doc = root / "usr/share/doc" / PACKAGE
+    for d in (root / "DEBIAN", root / "usr/bin", root / "usr/share/man/man1", doc):
+        d.mkdir(parents=True)
+    program = root / "usr/bin" / PACKAGE
+    # As dh_strip strips a program.
+    subprocess.run(["strip", "--remove-section=.comment", "--remove-section=.note",
+                    "--strip-unneeded", "-o", str(program),
+                    str(BUILD / "dist-linux/src/cli" / PACKAGE)], check=True)
+    date = email.utils.formatdate(epoch, usegmt=True).replace("GMT", "+0000")
+    man = fill("tamsket-cli.1", VERSION=shown, DATE=time.strftime("%Y-%m-%d", time.gmtime(epoch)))
+    (root / "usr/share/man/man1/tamsket-cli.1.gz").write_bytes(gzip_n(man.encode()))
+    (doc / "copyright").write_text(copyright_file((TOP / "LICENSE").read_text()))
+    changelog = (f"{PACKAGE} ({shown}) unstable; urgency=medium\n\n"
+                 f"  * Release {shown}.\n\n -- {MAINTAINER}  {date}\n")
+    (doc / "changelog.gz").write_bytes(gzip_n(changelog.encode()))
+
+    (work / "debian/control").write_text(
+        f"Source: tamsket\n\nPackage: {PACKAGE}\nArchitecture: any\n")
+    shlibs = subprocess.run(["dpkg-shlibdeps", "-O", str(program.relative_to(work))], cwd=work,
+                            capture_output=True, text=True, check=True).stdout.strip()
+    depends = shlibs.removeprefix("shlibs:Depends=")
+    files = sorted(p for p in root.rglob("*") if p.is_file() and "DEBIAN" not in p.parts)
+    installed_kib = sum((p.stat().st_size + 1023) // 1024 for p in files)
+    arch = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True,
+                          check=True).stdout.strip()
+    (root / "DEBIAN/control").write_text(
+        f"Package: {PACKAGE}\n"
+        f"Version: {shown}\n"
+        f"Architecture: {arch}\n"
+        f"Maintainer: {MAINTAINER}\n"
+        f"Installed-Size: {installed_kib}\n"
+        f"Depends: {depends}\n"
+        "Section: admin\n"
+        "Priority: optional\n"
+        "Description: show the Microsoft Exchange product key from Windows registry hives\n"
+        " tamsket-cli reads the DigitalProductId value under Microsoft\\Exchange\\Setup\n"
+        " from the SOFTWARE registry hive of a Windows installation, for example on the\n"
+        " disk of a machine that no longer starts, and decodes the Microsoft Exchange\n"
+        " product key from it. It writes text, JSON Lines or CSV, and never writes to\n"
+        " the hive.\n")
+    (root / "DEBIAN/md5sums").write_text("".join(
+        f"{hashlib.md5(p.read_bytes()).hexdigest()}  {p.relative_to(root)}\n" for p in files))
+
+    for p in [root, *root.rglob("*")]:
+        executable = p.is_dir() or p == program
+        p.chmod(0o755 if executable else 0o644)
+        os.utime(p, (epoch, epoch), follow_symlinks=False)
+    deb = out_dir / f"{PACKAGE}_{shown}_{arch}.deb"
+    # dpkg-deb takes the archive members' times from SOURCE_DATE_EPOCH too.
+    subprocess.run(["dpkg-deb", "--root-owner-group", "-Zxz", "--threads-max=1", "--build", str(root), str(deb)],
+                   check=True, stdout=subprocess.DEVNULL, env={**os.environ, "SOURCE_DATE_EPOCH":
+                                                               str(epoch)})
+    return deb
+
+
+def main():
+    if len(sys.argv) != 2 or "SOURCE_DATE_EPOCH" not in os.environ:
+        print(__doc__.strip().splitlines()[2].strip(), "(with SOURCE_DATE_EPOCH set)",
+              file=sys.stderr)
+        return 2
+    epoch = int(os.environ["SOURCE_DATE_EPOCH"])
+    out_dir = pathlib.Path(sys.argv[1])
+    shutil.rmtree(out_dir, ignore_errors=True)
+    out_dir.mkdir(parents=True)
+    shown = read_versions()["TAMSKET_VERSION_STRING"]
+    licence = crlf((TOP / "LICENSE").read_text())
+
+    written = []
+    for arch, build in WINDOWS_BUILDS:
+        readme = crlf(fill("README.txt", VERSION=shown, ARCH=arch))
+        members = [("tamsket.exe", (BUILD / build / "src/tamsket.exe").read_bytes()),
+                   ("tamsket-cli.exe", (BUILD / build / "src/cli/tamsket-cli.exe").read_bytes()),
+                   ("README.txt", readme), ("LICENSE.txt", licence)]
+        path = out_dir / f"tamsket-{shown}-windows-{arch}.zip"
+        write_zip(path, members, epoch)
+        written.append(path)
+    written.append(build_deb(out_dir, shown, epoch, BUILD / "dist-deb"))
+
+    sums = "".join(f"{hashlib.sha256(p.read_bytes()).hexdigest()}  {p.name}\n"
+                   for p in sorted(written))
+    (out_dir / "SHA256SUMS").write_text(sums)
+    for p in sorted(written):
+        print(f"{p.stat().st_size:9}  {p}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
