@@ -335,7 +335,7 @@ class CommandLine(unittest.TestCase):
         self.assertIn("--hive FILE", out.decode())
         self.assertNotIn("--computer", out.decode())
         status, out, _ = cli("--version")
-        self.assertEqual((status, out), (0, b"tamsket-cli 1.1.0.5\n"))
+        self.assertEqual((status, out), (0, b"tamsket-cli 1.01.0005\n"))
 
     def test_a_hundred_hives_in_one_call(self):
         files = [hive(f"many/{i:03}/SOFTWARE", exchange(VALUE_A if i % 2 else VALUE_B,

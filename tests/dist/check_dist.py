@@ -157,7 +157,7 @@ def dpkg(*args):
     return done
 
 
-def check_installed(deb, project, work):
+def check_installed(deb, shown, work):
     before = run("dpkg-query", "-W", "-f=${Status}", PACKAGE).stdout
     if not check("installed" not in before.split(),
                  f"{PACKAGE} is installed already; not replacing it ({before})"):
@@ -168,7 +168,7 @@ def check_installed(deb, project, work):
     try:
         program = f"/usr/bin/{PACKAGE}"
         version = run(program, "--version")
-        check(version.stdout == f"tamsket-cli {project}\n" and version.returncode == 0,
+        check(version.stdout == f"tamsket-cli {shown}\n" and version.returncode == 0,
               f"{program} --version said {version.stdout!r} (exit {version.returncode})")
         hive = work / "SOFTWARE"
         sample = run(sys.executable, str(TOP / "tools/sample_product_id.py")).stdout.strip()
@@ -239,7 +239,7 @@ def main():
         print(f"lintian {deb.name}:\n{lint.stdout or '(nothing to report)'}".rstrip("\n"))
         check(lint.returncode == 0, f"lintian finds errors in {deb.name}:\n{lint.stderr}")
         if not args.no_install:
-            check_installed(deb, project, work)
+            check_installed(deb, shown, work)
     for p in problems:
         print(f"FAIL: {p}", file=sys.stderr)
     if problems:

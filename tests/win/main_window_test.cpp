@@ -337,13 +337,18 @@ Heard hear(HWND control) {
   IAccessible* object = nullptr;
   const HRESULT found = AccessibleObjectFromWindow(control, OBJID_CLIENT, __uuidof(IAccessible),
                                                    reinterpret_cast<void**>(&object));
-  if (FAILED(found)) return {found};
+  if (FAILED(found)) {
+    Heard nothing;
+    nothing.found = found;
+    return nothing;
+  }
   return hearObject(object);
 }
 
 // Reads the object and releases it.
 Heard hearObject(IAccessible* object) {
-  Heard heard{S_OK};
+  Heard heard;
+  heard.found = S_OK;
   VARIANT self{};
   self.vt = VT_I4;
   self.lVal = CHILDID_SELF;
