@@ -60,29 +60,31 @@ make_dist() {
   /usr/bin/python3 tools/make_dist.py dist
 }
 
-# Two releases of HEAD, built from clones in folders of different lengths, one
-# after the other, the second with another umask and time zone: they must be
-# the same bytes. The clones are kept when they differ, to compare.
+# Releases of HEAD built from clones in folders of different lengths, one after
+# the other, the later with another umask and time zone, must be the same bytes
+# as the release in dist/ (or, with no argument, as each other). Clones that
+# differ are kept, to compare.
 verify_dist() {
-  local scratch first second
+  local scratch clones=() reference=${1:-}
   scratch=$(mktemp -d /tmp/tamsket-verify.XXXXXX)
-  first=$scratch/a
-  second=$scratch/second-clone-in-a-longer-path
-  for clone in "$first" "$second"; do
+  [ -n "$reference" ] || clones+=("$scratch/a")
+  clones+=("$scratch/second-clone-in-a-longer-path")
+  for clone in "${clones[@]}"; do
     (
-      if [ "$clone" = "$second" ]; then umask 077 && export TZ=Pacific/Chatham; fi
+      if [ "$clone" = "${clones[-1]}" ]; then umask 077 && export TZ=Pacific/Chatham; fi
       git clone -q . "$clone"
       echo "== release built in $clone (umask $(umask), TZ ${TZ:-unset})"
       cd "$clone" && SECONDS=0 && ./dev.sh dist >/dev/null && echo "built in $SECONDS s"
     )
     cat "$clone/dist/SHA256SUMS"
   done
-  if cmp -s "$first/dist/SHA256SUMS" "$second/dist/SHA256SUMS"; then
-    echo "OK: both builds gave the same bytes"
+  local first=${reference:-${clones[0]}/dist} second=${clones[-1]}/dist
+  if cmp -s "$first/SHA256SUMS" "$second/SHA256SUMS"; then
+    echo "OK: $first and $second hold the same bytes"
     rm -rf "$scratch"
   else
-    echo "FAIL: the two builds differ (both kept in $scratch):" >&2
-    diff "$first/dist/SHA256SUMS" "$second/dist/SHA256SUMS" >&2
+    echo "FAIL: the builds differ (kept in $scratch):" >&2
+    diff "$first/SHA256SUMS" "$second/SHA256SUMS" >&2
     return 1
   fi
 }
@@ -98,6 +100,13 @@ case "${1:-}" in
     echo "== the release, built and checked as a user gets it"
     make_dist
     /usr/bin/python3 tests/dist/check_dist.py dist
+    # Built again from a clone elsewhere, later: the same bytes. Only a tree
+    # without changes is the release of HEAD that the clone builds.
+    if [ -z "$(git status --porcelain --untracked-files=no)" ]; then
+      verify_dist "$PWD/dist"
+    else
+      echo "note: uncommitted changes: the release is not compared with a build of HEAD"
+    fi
     ;;
   dist)
     packages+=("${dist_packages[@]}")
