@@ -31,8 +31,8 @@ BSTR allocString(const wchar_t* text) {
 }
 
 // The box's accessible object: its own name, and for everything else the
-// system's standard object for an edit. Where that cannot be made (Wine's
-// 64-bit oleacc, for one), it answers value, role, state and place itself.
+// system's standard object for an edit. Where that cannot be made (oleacc
+// missing or refusing), it answers value, role, state and place itself.
 class AccessibleTextBox final : public IAccessible {
  public:
   AccessibleTextBox(HWND box, const wchar_t* name, IAccessible* standard)
