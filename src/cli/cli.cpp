@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "cli/output.h"
+#include "cli/utf.h"
 
 #ifndef TAMSKET_VERSION
 #define TAMSKET_VERSION "0"
@@ -83,11 +84,11 @@ std::vector<KeyRecord> readRegistry(Registry& registry, SourceKind source,
   return records;
 }
 
-std::vector<KeyRecord> readHiveFile(const Argument& file) {
+std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file) {
   std::vector<KeyRecord> records;
   KeyRecord base = recordFor(SourceKind::hive, file.text);
   base.place = file.text;
-  auto opened = hive::Hive::open(file.native);
+  auto opened = platform.openHive(file);
   if (!opened) {
     setError(base, hive::errorCodeName(opened.error().code), hiveErrorMessage(opened.error()));
     return {base};
@@ -134,108 +135,195 @@ std::vector<KeyRecord> readHiveFile(const Argument& file) {
   if (records.empty()) {
     base.place = file.text + ": no " + std::string(kValueName) + " in " +
                  (wow64 ? std::string(kSetupPath) + " or " + kWow64Setup : kSetupPath);
+    base.hint = wrongHiveHint(software);
     records.push_back(std::move(base));
   }
   return records;
 }
 
-std::optional<Argument> findSoftwareHive(Platform& platform, const Argument& dir) {
+EntryLookup findSoftwareHive(Platform& platform, const Argument& dir) {
   // The Windows folder itself, then the root of its volume.
   constexpr const char* kCandidates[][4] = {
       {"System32", "config", "SOFTWARE", nullptr},
       {"Windows", "System32", "config", "SOFTWARE"},
   };
+  std::string failure;
   for (const auto& names : kCandidates) {
-    std::optional<Argument> at = dir;
+    EntryLookup at{dir, ""};
     for (const char* name : names) {
       if (!name) break;
-      at = platform.findEntry(*at, name);
-      if (!at) break;
+      at = platform.findEntry(*at.entry, name);
+      if (!at.entry) break;
     }
-    if (at) return at;
+    if (at.entry) return at;
+    if (failure.empty()) failure = at.failure;
   }
-  return std::nullopt;
+  return {std::nullopt, failure};
 }
 
+namespace {
+
+bool equalsIgnoringAsciiCase(const std::string& a, const char* b) {
+  std::size_t i = 0;
+  for (; i < a.size() && b[i]; ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return i == a.size() && !b[i];
+}
+
+// What Windows calls its other hives, by the file names they are loaded from.
+struct HiveKind {
+  const char* fileName;
+  const char* described;
+  const char* rootKey;  // a key at the root of such a hive and of no SOFTWARE hive
+};
+constexpr HiveKind kOtherHives[] = {
+    {"SYSTEM", "a SYSTEM hive", "Select"},
+    {"SAM", "a SAM hive", "SAM"},
+    {"SECURITY", "a SECURITY hive", "Policy"},
+    {"NTUSER.DAT", "a user's NTUSER.DAT hive", "Control Panel"},
+    {"DEFAULT", "a DEFAULT (user) hive", nullptr},
+    {"UsrClass.dat", "a user's UsrClass.dat hive", "Local Settings"},
+    {"COMPONENTS", "a COMPONENTS hive", "DerivedData"},
+    {"BCD", "a BCD (boot configuration) hive", "Objects"},
+};
+// Keys every SOFTWARE hive has at its root.
+constexpr const char* kSoftwareRootKeys[] = {"Microsoft", "Classes", "Policies", "Clients",
+                                             "Wow6432Node"};
+
+}  // namespace
+
+std::string wrongHiveHint(const hive::Hive& file) {
+  // The base block ends with the name of the file Windows loaded the hive from.
+  const std::u16string embedded = file.embeddedName();
+  std::string name = utf16ToUtf8(embedded.data(), embedded.size());
+  name = name.substr(name.find_last_of("\\/") + 1);
+  if (!name.empty() && !equalsIgnoringAsciiCase(name, "SOFTWARE")) {
+    for (const HiveKind& kind : kOtherHives) {
+      if (equalsIgnoringAsciiCase(name, kind.fileName)) {
+        return std::string("this looks like ") + kind.described + ", not SOFTWARE";
+      }
+    }
+    return "this looks like a hive named \"" + name + "\" in its header, not SOFTWARE";
+  }
+  for (const char* key : kSoftwareRootKeys) {
+    if (file.findKey(key)) return "";
+  }
+  for (const HiveKind& kind : kOtherHives) {
+    if (kind.rootKey && file.findKey(kind.rootKey)) {
+      return std::string("this looks like ") + kind.described + ", not SOFTWARE";
+    }
+  }
+  return "this does not look like a SOFTWARE hive: its root has none of Microsoft, Classes, "
+         "Policies, Clients and Wow6432Node";
+}
+
+namespace {
+
+// The records of one source given on the command line, and the name the
+// standard-error lines give it.
+std::vector<KeyRecord> readSource(Platform& platform, const SourceRequest& request,
+                                  std::string& label) {
+  std::vector<KeyRecord> records;
+  switch (request.kind) {
+    case Request::localRegistry:
+    case Request::computer: {
+      const bool local = request.kind == Request::localRegistry;
+      const SourceKind kind = local ? SourceKind::registry : SourceKind::computer;
+      const std::string location = local ? platform.computerName() : request.argument.text;
+      label = local ? "this computer's registry" : "computer " + location;
+      std::string code, message;
+      auto registry = platform.connectRegistry(local ? nullptr : &request.argument, code, message);
+      if (registry) return readRegistry(*registry, kind, location);
+      KeyRecord record = recordFor(kind, location);
+      record.place = describeMachine(kind, location);
+      setError(record, code, message);
+      return {record};
+    }
+    case Request::hive:
+      label = "hive " + request.argument.text;
+      return readHiveFile(platform, request.argument);
+    case Request::windowsFolder: {
+      label = "windows folder " + request.argument.text;
+      const EntryLookup found = findSoftwareHive(platform, request.argument);
+      if (found.entry) {
+        // Its errors name the hive file, not only the folder it was found in.
+        label += ", hive " + found.entry->text;
+        return readHiveFile(platform, *found.entry);
+      }
+      KeyRecord record = recordFor(SourceKind::hive, request.argument.text);
+      record.place = request.argument.text;
+      if (!found.failure.empty()) {
+        setError(record, hive::errorCodeName(hive::ErrorCode::cannotOpen), found.failure);
+      } else {
+        setError(record, "no-hive-found",
+                 "no System32\\config\\SOFTWARE in it nor in a Windows folder inside it");
+      }
+      return {record};
+    }
+  }
+  return records;
+}
+
+}  // namespace
+
 int run(const std::vector<Argument>& args, Platform& platform) {
+  // Output that was not written is a failure like any other: a script that
+  // reads an empty file must not be told all went well.
+  std::string writeFailure;
+  const auto emit = [&](const std::string& text) {
+    if (writeFailure.empty() && !text.empty()) writeFailure = platform.writeOut(text);
+    return writeFailure.empty();
+  };
+  const auto tellError = [&](const std::string& line) {
+    platform.writeErr("tamsket-cli: " + escapeForTerminal(line) + "\n");
+  };
+  const auto finish = [&](int status) {
+    if (writeFailure.empty()) writeFailure = platform.closeOut();
+    if (writeFailure.empty()) return status;
+    tellError("cannot write the output: " + writeFailure);
+    return kExitTrouble;
+  };
+
   Options options;
   const std::string problem = parseCommandLine(args, platform.hasRegistry(), options);
   if (!problem.empty()) {
-    platform.writeErr("tamsket-cli: " + problem + "\nTry 'tamsket-cli --help'.\n");
-    return kExitTrouble;
+    tellError(problem);
+    platform.writeErr("Try 'tamsket-cli --help'.\n");
+    return finish(kExitTrouble);
   }
   if (options.help) {
-    platform.writeOut(usageText(platform.hasRegistry()));
-    return kExitAllFound;
+    emit(usageText(platform.hasRegistry()));
+    return finish(kExitAllFound);
   }
   if (options.version) {
-    platform.writeOut("tamsket-cli " TAMSKET_VERSION "\n");
-    return kExitAllFound;
+    emit("tamsket-cli " TAMSKET_VERSION "\n");
+    return finish(kExitAllFound);
   }
 
   bool anyMissing = false;
   bool anyTrouble = false;
   bool first = true;
-  platform.writeOut(formatHeader(options.format));
+  if (!emit(formatHeader(options.format))) return finish(kExitTrouble);
   for (const SourceRequest& request : options.sources) {
-    std::vector<KeyRecord> records;
-    std::string sourceLabel;
-    switch (request.kind) {
-      case Request::localRegistry:
-      case Request::computer: {
-        const bool local = request.kind == Request::localRegistry;
-        const SourceKind kind = local ? SourceKind::registry : SourceKind::computer;
-        const std::string location = local ? platform.computerName() : request.argument.text;
-        sourceLabel = local ? "this computer's registry" : "computer " + location;
-        std::string code, message;
-        auto registry =
-            platform.connectRegistry(local ? nullptr : &request.argument, code, message);
-        if (registry) {
-          records = readRegistry(*registry, kind, location);
-        } else {
-          KeyRecord record = recordFor(kind, location);
-          record.place = describeMachine(kind, location);
-          setError(record, code, message);
-          records.push_back(std::move(record));
-        }
-        break;
-      }
-      case Request::hive:
-        sourceLabel = "hive " + request.argument.text;
-        records = readHiveFile(request.argument);
-        break;
-      case Request::windowsFolder: {
-        sourceLabel = "windows folder " + request.argument.text;
-        if (auto file = findSoftwareHive(platform, request.argument)) {
-          records = readHiveFile(*file);
-        } else {
-          KeyRecord record = recordFor(SourceKind::hive, request.argument.text);
-          record.place = request.argument.text;
-          setError(record, "no-hive-found",
-                   "no System32\\config\\SOFTWARE in it nor in a Windows folder inside it");
-          records.push_back(std::move(record));
-        }
-        break;
-      }
-    }
-
+    std::string label;
+    const std::vector<KeyRecord> records = readSource(platform, request, label);
     bool found = false;
-    bool trouble = false;
     for (const KeyRecord& record : records) {
       found = found || record.status == Status::found;
       if (record.status == Status::error) {
-        trouble = true;
-        platform.writeErr("tamsket-cli: " + sourceLabel + ": " + record.errorMessage + "\n");
+        anyTrouble = true;
+        tellError(label + ": " + record.errorMessage);
         if (options.format == Format::text) continue;
       }
-      platform.writeOut(formatRecord(options.format, record, first));
+      if (!emit(formatRecord(options.format, record, first))) return finish(kExitTrouble);
       first = false;
     }
-    anyTrouble = anyTrouble || trouble;
     anyMissing = anyMissing || !found;
   }
-  if (anyTrouble) return kExitTrouble;
-  return anyMissing ? kExitSomeMissing : kExitAllFound;
+  if (anyTrouble) return finish(kExitTrouble);
+  return finish(anyMissing ? kExitSomeMissing : kExitAllFound);
 }
 
 }  // namespace cli

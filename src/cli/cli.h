@@ -32,6 +32,13 @@ class Registry {
   virtual RegistryRead readProductId(View view) = 0;
 };
 
+// What looking in a folder gave: the entry, or why the folder could not be
+// read; neither when it simply holds no such entry.
+struct EntryLookup {
+  std::optional<Argument> entry;
+  std::string failure;  // "cannot open PATH: the system's reason"
+};
+
 // What the program needs from the system it runs on.
 class Platform {
  public:
@@ -44,9 +51,13 @@ class Platform {
                                                     std::string& errorCode,
                                                     std::string& errorMessage) = 0;
   // The entry of folder `dir` named `name` in any letter case, with its path.
-  virtual std::optional<Argument> findEntry(const Argument& dir, const std::string& name) = 0;
-  // Writes UTF-8 text to standard output or standard error.
-  virtual void writeOut(const std::string& text) = 0;
+  virtual EntryLookup findEntry(const Argument& dir, const std::string& name) = 0;
+  // Opens a hive file where the user means it to be.
+  virtual hive::Result<hive::Hive> openHive(const Argument& file) = 0;
+  // Writes UTF-8 text to standard output: "" or the system's reason it could not.
+  virtual std::string writeOut(const std::string& text) = 0;
+  // Closes standard output at the end: "" or why the last of it was not written.
+  virtual std::string closeOut() = 0;
   virtual void writeErr(const std::string& text) = 0;
 };
 
@@ -57,10 +68,15 @@ std::vector<KeyRecord> readRegistry(Registry& registry, SourceKind source,
 
 // The records of one SOFTWARE hive file: Microsoft\Exchange\Setup and
 // Wow6432Node\Microsoft\Exchange\Setup.
-std::vector<KeyRecord> readHiveFile(const Argument& file);
+std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file);
 
-// The SOFTWARE hive of a Windows folder or of the root of its volume.
-std::optional<Argument> findSoftwareHive(Platform& platform, const Argument& dir);
+// The SOFTWARE hive of a Windows folder or of the root of its volume; neither
+// entry nor failure when the folder can be read and holds none.
+EntryLookup findSoftwareHive(Platform& platform, const Argument& dir);
+
+// A hint for a hive that holds no key because it is not a SOFTWARE hive at
+// all (a SYSTEM or a user's hive given by mistake), or "".
+std::string wrongHiveHint(const hive::Hive& file);
 
 // Runs the program on parsed arguments; returns its exit status.
 int run(const std::vector<Argument>& args, Platform& platform);

@@ -39,8 +39,19 @@ std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry
   options = Options{};
   bool json = false;
   bool csv = false;
+  bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const Argument& arg = args[i];
+    // After "--" every argument is a hive file, whatever it starts with.
+    if (optionsEnded) {
+      if (arg.text.empty()) return "--hive needs a FILE";
+      options.sources.push_back({Request::hive, arg});
+      continue;
+    }
+    if (arg.text == "--") {
+      optionsEnded = true;
+      continue;
+    }
     std::size_t valueAt;
     const std::string_view name = optionName(arg.text, valueAt);
     if (valueAt == std::string::npos) {
@@ -67,8 +78,9 @@ std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry
     }
     if (!source) {
       if (arg.text.empty() || arg.text[0] != '-') {
-        return "unexpected argument '" + arg.text +
-               "': name each source with --hive FILE, --windows DIR or --computer NAME";
+        return "unexpected argument '" + arg.text + "': name each source with --hive FILE" +
+               (hasRegistry ? ", --windows DIR or --computer NAME" : " or --windows DIR") +
+               " (or give files after --)";
       }
       return "unknown option '" + arg.text + "'";
     }
@@ -115,15 +127,26 @@ std::string usageText(bool hasRegistry) {
         text.substr(text.find('\n') + 1);
   }
   text +=
+      "  tamsket-cli [--json | --csv] -- FILE ...          hive files, whatever their names\n"
       "  tamsket-cli --help | --version\n"
       "\n"
       "Shows the Microsoft Exchange product key kept in DigitalProductId under\n"
-      "Microsoft\\Exchange\\Setup, in both registry views. Sources may repeat and mix;\n"
-      "each is reported on its own. --json writes one JSON object a line, --csv a header\n"
-      "row and one row a record.\n"
+      "Microsoft\\Exchange\\Setup, in both registry views. Sources may repeat and mix\n"
+      "(--hive=FILE works too); each is reported on its own. --json writes one JSON\n"
+      "object a line, --csv a header row and one row a record; errors are records\n"
+      "there too, and are also written to standard error, one line each, so keep the\n"
+      "two apart (--json 2>errors.txt | jq ..., not 2>&1 | jq).\n"
+      "\n"
+      "Error codes: cannot-open, not-a-file, in-use, not-a-registry-file, truncated,\n"
+      "unsupported-version, corrupt (hive files), no-hive-found (--windows)";
+  text += hasRegistry
+              ? ",\ncannot-connect, access-denied, registry-error (registries), value-too-short\n"
+                "(invalid records).\n"
+              : ",\nvalue-too-short (invalid records).\n";
+  text +=
       "\n"
       "Exit status: 0 every source gave a key, 1 some had none, 2 a source could not be\n"
-      "read or the command line was wrong.\n";
+      "read, the output could not be written, or the command line was wrong.\n";
   return text;
 }
 

@@ -29,6 +29,7 @@ struct KeyRecord {
   bool hasLogFiles = false;  // a dirty hive's .LOG1/.LOG2 lie beside it
   std::string errorCode;     // set for error and invalid records
   std::string errorMessage;
+  std::string hint;  // why the record may not be what was meant, for people
 };
 
 // The value holding the packed key, and the product it belongs to.

@@ -1,5 +1,6 @@
 // tamsket-cli on Linux and other POSIX systems: offline hives only.
 #include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,14 +21,17 @@ bool equalsIgnoringAsciiCase(const std::string& a, const std::string& b) {
          });
 }
 
-void writeAll(int fd, const std::string& text) {
+// "" or the system's reason the text could not all be written.
+std::string writeAll(int fd, const std::string& text) {
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // a closed pipe: nobody is reading any more
+    if (n < 0) return std::strerror(errno);
+    if (n == 0) return std::strerror(EIO);
     done += static_cast<std::size_t>(n);
   }
+  return "";
 }
 
 class PosixPlatform : public cli::Platform {
@@ -44,27 +48,59 @@ class PosixPlatform : public cli::Platform {
   // A disk mounted from Windows keeps its names' letter case, which this
   // system's file names do not ignore: the exact name is taken when it is
   // there, else the first of the others in sorted order, so runs agree.
-  std::optional<cli::Argument> findEntry(const cli::Argument& dir,
-                                         const std::string& name) override {
+  cli::EntryLookup findEntry(const cli::Argument& dir, const std::string& name) override {
     DIR* listing = ::opendir(dir.native.c_str());
-    if (!listing) return std::nullopt;
+    if (!listing) return {std::nullopt, "cannot open " + dir.text + ": " + std::strerror(errno)};
     std::vector<std::string> matches;
+    errno = 0;
     while (const dirent* entry = ::readdir(listing)) {
       if (equalsIgnoringAsciiCase(entry->d_name, name)) matches.emplace_back(entry->d_name);
     }
+    const int error = errno;
     ::closedir(listing);
-    if (matches.empty()) return std::nullopt;
+    if (error) return {std::nullopt, "cannot read " + dir.text + ": " + std::strerror(error)};
+    if (matches.empty()) return {};
     std::sort(matches.begin(), matches.end());
     const auto exact = std::find(matches.begin(), matches.end(), name);
     const std::string& chosen = exact != matches.end() ? *exact : matches.front();
     std::string path = dir.native;
     if (path.empty() || path.back() != '/') path += '/';
     path += chosen;
-    return cli::Argument{path, path};
+    return {cli::Argument{path, path}, ""};
   }
 
-  void writeOut(const std::string& text) override { writeAll(STDOUT_FILENO, text); }
+  hive::Result<hive::Hive> openHive(const cli::Argument& file) override {
+    return hive::Hive::open(file.native);
+  }
+
+  std::string writeOut(const std::string& text) override {
+    wroteOut_ = true;
+    if (!outOpen_) return std::strerror(EBADF);
+    return writeAll(STDOUT_FILENO, text);
+  }
+  // Like the file systems that report a failed write only when the file is
+  // closed (NFS, for one), the end of the output is checked too.
+  std::string closeOut() override {
+    if (!outOpen_ || ::close(STDOUT_FILENO) == 0 || !wroteOut_) return "";
+    return std::strerror(errno);
+  }
   void writeErr(const std::string& text) override { writeAll(STDERR_FILENO, text); }
+
+  // A standard stream started closed is held by /dev/null, so that no file
+  // the program opens takes its number and gets the output; writing to a
+  // closed standard output stays an error.
+  void holdClosedStreams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+      if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+      if (fd == STDOUT_FILENO) outOpen_ = false;
+      const int held = ::open("/dev/null", O_RDWR);
+      if (held >= 0 && held != fd) ::close(held);
+    }
+  }
+
+ private:
+  bool outOpen_ = true;
+  bool wroteOut_ = false;
 };
 
 }  // namespace
@@ -73,5 +109,6 @@ int main(int argc, char** argv) {
   std::vector<cli::Argument> args;
   for (int i = 1; i < argc; ++i) args.push_back({argv[i], argv[i]});
   PosixPlatform platform;
+  platform.holdClosedStreams();
   return cli::run(args, platform);
 }

@@ -7,6 +7,7 @@
 
 #include "cli/cli.h"
 #include "cli/utf.h"
+#include "platform/system_function.h"
 #include "platform/unique_handle.h"
 
 namespace {
@@ -112,9 +113,12 @@ class Win32Registry : public cli::Registry {
   UniqueKey owned_;
 };
 
-void writeHandle(DWORD which, const std::string& text) {
+// "" or the system's reason the text could not all be written.
+std::string writeHandle(DWORD which, const std::string& text) {
+  if (text.empty()) return "";
   const HANDLE out = GetStdHandle(which);
-  if (out == nullptr || out == INVALID_HANDLE_VALUE || text.empty()) return;
+  // A program started with the stream closed has no handle for it.
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) return systemMessage(ERROR_INVALID_HANDLE);
   DWORD mode;
   if (GetConsoleMode(out, &mode)) {
     // A console shows UTF-16 as given, whatever its code page.
@@ -128,26 +132,59 @@ void writeHandle(DWORD which, const std::string& text) {
         ++chunk;
       }
       DWORD written = 0;
-      if (!WriteConsoleW(out, wide.data() + done, static_cast<DWORD>(chunk), &written, nullptr) ||
-          written == 0) {
-        return;
+      if (!WriteConsoleW(out, wide.data() + done, static_cast<DWORD>(chunk), &written, nullptr)) {
+        return systemMessage(GetLastError());
       }
+      if (written == 0) return systemMessage(ERROR_WRITE_FAULT);
       done += written;
     }
-    return;
+    return "";
   }
   // Redirected: UTF-8 bytes exactly as formatted, no line-end translation.
+  // WriteFile is not buffered: each call's result is the final word on it.
   std::size_t done = 0;
   while (done < text.size()) {
     DWORD written = 0;
     if (!WriteFile(out, text.data() + done, static_cast<DWORD>(text.size() - done), &written,
-                   nullptr) ||
-        written == 0) {
-      return;
+                   nullptr)) {
+      return systemMessage(GetLastError());
     }
+    if (written == 0) return systemMessage(ERROR_WRITE_FAULT);
     done += written;
   }
+  return "";
 }
+
+// A 32-bit program on 64-bit Windows is shown SysWOW64 where it names
+// System32; the hive in C:\Windows\System32\config is the 64-bit system's
+// own, so files and folders are looked up with that redirection off, and only
+// for as long as that takes (DLLs loaded meanwhile would be the wrong ones).
+// Windows XP (32-bit) has neither function and no redirection.
+class RealSystemFolder {
+ public:
+  RealSystemFolder() {
+#ifndef _WIN64
+    using Disable = BOOL(WINAPI*)(PVOID*);
+    static const auto disable =
+        platform::systemFunction<Disable>(L"kernel32.dll", "Wow64DisableWow64FsRedirection");
+    disabled_ = disable && disable(&previous_);
+#endif
+  }
+  ~RealSystemFolder() {
+#ifndef _WIN64
+    using Revert = BOOL(WINAPI*)(PVOID);
+    static const auto revert =
+        platform::systemFunction<Revert>(L"kernel32.dll", "Wow64RevertWow64FsRedirection");
+    if (disabled_ && revert) revert(previous_);
+#endif
+  }
+  RealSystemFolder(const RealSystemFolder&) = delete;
+  RealSystemFolder& operator=(const RealSystemFolder&) = delete;
+
+ private:
+  PVOID previous_ = nullptr;
+  bool disabled_ = false;
+};
 
 class Win32Platform : public cli::Platform {
  public:
@@ -175,8 +212,15 @@ class Win32Platform : public cli::Platform {
   }
 
   // Windows file systems ignore letter case themselves.
-  std::optional<cli::Argument> findEntry(const cli::Argument& dir,
-                                         const std::string& name) override {
+  cli::EntryLookup findEntry(const cli::Argument& dir, const std::string& name) override {
+    RealSystemFolder real;
+    const DWORD folder = GetFileAttributesW(dir.native.c_str());
+    if (folder == INVALID_FILE_ATTRIBUTES) {
+      return {std::nullopt, "cannot open " + dir.text + ": " + systemMessage(GetLastError())};
+    }
+    if (!(folder & FILE_ATTRIBUTE_DIRECTORY)) {
+      return {std::nullopt, "cannot open " + dir.text + ": " + systemMessage(ERROR_DIRECTORY)};
+    }
     cli::Argument entry = dir;
     if (entry.native.empty() || (entry.native.back() != L'\\' && entry.native.back() != L'/')) {
       entry.native += L'\\';
@@ -184,11 +228,21 @@ class Win32Platform : public cli::Platform {
     }
     entry.native += toWide(name);
     entry.text += name;
-    if (GetFileAttributesW(entry.native.c_str()) == INVALID_FILE_ATTRIBUTES) return std::nullopt;
-    return entry;
+    if (GetFileAttributesW(entry.native.c_str()) != INVALID_FILE_ATTRIBUTES) return {entry, ""};
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
+    return {std::nullopt, "cannot open " + entry.text + ": " + systemMessage(error)};
   }
 
-  void writeOut(const std::string& text) override { writeHandle(STD_OUTPUT_HANDLE, text); }
+  hive::Result<hive::Hive> openHive(const cli::Argument& file) override {
+    RealSystemFolder real;
+    return hive::Hive::open(file.native);
+  }
+
+  std::string writeOut(const std::string& text) override {
+    return writeHandle(STD_OUTPUT_HANDLE, text);
+  }
+  std::string closeOut() override { return ""; }
   void writeErr(const std::string& text) override { writeHandle(STD_ERROR_HANDLE, text); }
 };
 

@@ -63,13 +63,14 @@ std::string formatJson(const KeyRecord& r) {
   } else {
     line += "null";
   }
+  line += ",\"hint\":" + (r.hint.empty() ? std::string("null") : jsonString(r.hint));
   return line + "}\n";
 }
 
 std::string formatCsv(const KeyRecord& r) {
   std::string line;
   for (const Field& field : fieldsOf(r)) line += csvField(field.text.value_or("")) + ",";
-  line += csvField(r.errorCode) + "," + csvField(r.errorMessage);
+  line += csvField(r.errorCode) + "," + csvField(r.errorMessage) + "," + csvField(r.hint);
   return line + "\n";
 }
 
@@ -77,7 +78,7 @@ std::string labelled(const char* label, const std::string& text) {
   std::string line = "  ";
   line += label;
   line.append(12 - std::char_traits<char>::length(label), ' ');
-  return line + text + "\n";
+  return line + escapeForTerminal(text) + "\n";
 }
 
 std::string describeState(const KeyRecord& r) {
@@ -109,6 +110,7 @@ std::string formatText(const KeyRecord& r, bool first) {
     block += labelled("value", value);
   }
   block += labelled("state", describeState(r));
+  if (!r.hint.empty()) block += labelled("note", r.hint);
   return block;
 }
 
@@ -118,7 +120,7 @@ std::string formatHeader(Format format) {
   if (format != Format::csv) return "";
   std::string header;
   for (const Field& field : fieldsOf(KeyRecord{})) header += std::string(field.name) + ",";
-  return header + "errorCode,errorMessage\n";
+  return header + "errorCode,errorMessage,hint\n";
 }
 
 std::string formatRecord(Format format, const KeyRecord& record, bool first) {
@@ -131,23 +133,32 @@ std::string formatRecord(Format format, const KeyRecord& record, bool first) {
 }
 
 std::string jsonString(const std::string& text) {
-  const std::string valid = sanitizeUtf8(text);
   std::string out = "\"";
-  for (const char c : valid) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (c) {
+  const auto escape = [&out](unsigned unit) {
+    out += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) out += "0123456789abcdef"[(unit >> shift) & 0xF];
+  };
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t start = at;
+    const std::optional<char32_t> c = decodeUtf8(text, at);
+    if (!c) {
+      // A byte that is not UTF-8 (a Linux file name may hold any) as the
+      // lone surrogate U+DC80..U+DCFF, which keeps it apart from every other
+      // byte and text; Python's "surrogateescape" turns it back into the byte.
+      escape(0xDC00 + static_cast<std::uint8_t>(text[start]));
+      continue;
+    }
+    switch (*c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
       case '\n': out += "\\n"; break;
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
       default:
-        if (byte < 0x20 || byte == 0x7F) {
-          out += "\\u00";
-          out += "0123456789abcdef"[byte >> 4];
-          out += "0123456789abcdef"[byte & 0xF];
+        if (*c < 0x20 || *c == 0x7F) {
+          escape(*c);
         } else {
-          out += c;
+          out.append(text, start, at - start);
         }
     }
   }

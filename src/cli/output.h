@@ -15,7 +15,7 @@ std::string formatHeader(Format format);
 std::string formatRecord(Format format, const KeyRecord& record, bool first);
 
 // One JSON string literal: quotes, backslashes and control characters
-// escaped, non-ASCII kept as UTF-8, bytes that are not UTF-8 as U+FFFD.
+// escaped, non-ASCII kept as UTF-8, each byte that is not UTF-8 as \udc80..\udcff.
 std::string jsonString(const std::string& text);
 // One CSV field, quoted as RFC 4180 asks when it holds a comma, quote or line break.
 std::string csvField(const std::string& text);

@@ -26,9 +26,9 @@ void appendUtf8(char32_t c, std::string& out) {
   }
 }
 
-// Decodes the sequence at `at`, moving past it; a byte that starts no valid
-// sequence is consumed alone and gives U+FFFD.
-char32_t nextCodePoint(const std::string& text, std::size_t& at) {
+}  // namespace
+
+std::optional<char32_t> decodeUtf8(const std::string& text, std::size_t& at) {
   const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
   const std::uint8_t lead = byte(at);
   std::size_t length;
@@ -45,25 +45,43 @@ char32_t nextCodePoint(const std::string& text, std::size_t& at) {
     length = 4, c = lead & 0x07, minimum = 0x10000;
   } else {
     ++at;
-    return kReplacement;
+    return std::nullopt;
   }
   if (text.size() - at < length) {
     ++at;
-    return kReplacement;
+    return std::nullopt;
   }
   for (std::size_t i = 1; i < length; ++i) {
     if ((byte(at + i) & 0xC0) != 0x80) {
       ++at;
-      return kReplacement;
+      return std::nullopt;
     }
     c = (c << 6) | (byte(at + i) & 0x3F);
   }
   if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
     ++at;
-    return kReplacement;
+    return std::nullopt;
   }
   at += length;
   return c;
+}
+
+namespace {
+
+// A byte that starts no valid sequence gives U+FFFD.
+char32_t nextCodePoint(const std::string& text, std::size_t& at) {
+  return decodeUtf8(text, at).value_or(kReplacement);
+}
+
+bool escapedOnTerminal(char32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 ||
+         (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+void appendHex(unsigned value, int digits, std::string& out) {
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
+    out += "0123456789abcdef"[(value >> shift) & 0xF];
+  }
 }
 
 }  // namespace
@@ -104,6 +122,34 @@ std::string sanitizeUtf8(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) appendUtf8(nextCodePoint(text, at), out);
+  return out;
+}
+
+std::string escapeForTerminal(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t start = at;
+    const std::optional<char32_t> c = decodeUtf8(text, at);
+    if (!c) {
+      out += "\\x";
+      appendHex(static_cast<std::uint8_t>(text[start]), 2, out);
+    } else if (!escapedOnTerminal(*c)) {
+      out.append(text, start, at - start);
+    } else if (*c == '\n') {
+      out += "\\n";
+    } else if (*c == '\r') {
+      out += "\\r";
+    } else if (*c == '\t') {
+      out += "\\t";
+    } else if (*c < 0x80) {
+      out += "\\x";
+      appendHex(*c, 2, out);
+    } else {
+      out += "\\u";
+      appendHex(*c, 4, out);
+    }
+  }
   return out;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace cli {
@@ -12,5 +13,15 @@ std::u16string utf8ToUtf16(const std::string& text);
 // The text with every byte that does not start a valid UTF-8 sequence (stray
 // continuation bytes, overlong forms, surrogates, beyond U+10FFFF) replaced by U+FFFD.
 std::string sanitizeUtf8(const std::string& text);
+
+// The text as a terminal may show it, one line that does what it says: control
+// characters (C0, DEL, C1), line and paragraph separators and bidirectional
+// overrides escaped as \n, \r, \t, \x1b, \u009b, \u202e; each byte that is not
+// UTF-8 as \xff, so that two names that differ never look the same.
+std::string escapeForTerminal(const std::string& text);
+
+// Decodes the UTF-8 sequence at `at`, moving past it. A byte that starts no
+// valid sequence is consumed alone and gives nothing.
+std::optional<char32_t> decodeUtf8(const std::string& text, std::size_t& at);
 
 }  // namespace cli

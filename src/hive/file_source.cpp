@@ -5,6 +5,7 @@
 #include <cstring>
 
 #ifdef _WIN32
+#include <windows.h>
 #include <io.h>
 #include <share.h>
 #include <stdlib.h>
@@ -100,10 +101,22 @@ Error cannotOpen(const PathString& path, const std::string& why) {
   return Error{ErrorCode::cannotOpen, "cannot open " + toUtf8(path) + ": " + why};
 }
 
+// A hive is read at offsets all over the file: a pipe or a device cannot be,
+// and waiting on one (a FIFO without a writer) would hang the caller.
+Error notAFile(const PathString& path, const char* what) {
+  return Error{ErrorCode::notAFile, "cannot open " + toUtf8(path) + ": not a regular file (" +
+                                        what + "); copy it to a file first"};
+}
+
 }  // namespace
 
 Result<std::unique_ptr<ByteSource>> openFileSource(const PathString& path) {
 #ifdef _WIN32
+  // The C runtime answers "Permission denied" for a folder.
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return cannotOpen(path, std::strerror(EISDIR));
+  }
   // _SH_DENYNO: every other program may go on reading and writing the file.
   std::FILE* file = _wfsopen(path.c_str(), L"rb", _SH_DENYNO);
   if (!file) {
@@ -117,6 +130,13 @@ Result<std::unique_ptr<ByteSource>> openFileSource(const PathString& path) {
     return cannotOpen(path, std::string(std::strerror(error)) + " (Windows error " +
                                 std::to_string(windowsError) + ")");
   }
+  const DWORD type = GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))));
+  if (type != FILE_TYPE_DISK) {
+    std::fclose(file);
+    return notAFile(path, type == FILE_TYPE_PIPE   ? "a pipe"
+                          : type == FILE_TYPE_CHAR ? "a device"
+                                                   : "not a disk file");
+  }
   // Reads go where the reader asks; a stream buffer would only read more.
   std::setvbuf(file, nullptr, _IONBF, 0);
   __int64 size = -1;
@@ -129,7 +149,9 @@ Result<std::unique_ptr<ByteSource>> openFileSource(const PathString& path) {
   return std::unique_ptr<ByteSource>(
       std::make_unique<StdioFileSource>(file, static_cast<std::uint64_t>(size)));
 #else
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a FIFO opens at once instead of waiting for a writer; it
+  // changes nothing for the regular file that is then read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return cannotOpen(path, std::strerror(errno));
   struct stat st;
   if (::fstat(fd, &st) != 0) {
@@ -137,9 +159,13 @@ Result<std::unique_ptr<ByteSource>> openFileSource(const PathString& path) {
     ::close(fd);
     return cannotOpen(path, std::strerror(error));
   }
-  if (S_ISDIR(st.st_mode)) {
+  if (!S_ISREG(st.st_mode)) {
     ::close(fd);
-    return cannotOpen(path, std::strerror(EISDIR));
+    if (S_ISDIR(st.st_mode)) return cannotOpen(path, std::strerror(EISDIR));
+    return notAFile(path, S_ISFIFO(st.st_mode)   ? "a pipe"
+                          : S_ISSOCK(st.st_mode) ? "a socket"
+                          : S_ISBLK(st.st_mode)  ? "a block device"
+                                                 : "a character device");
   }
   return std::unique_ptr<ByteSource>(
       std::make_unique<PosixFileSource>(fd, static_cast<std::uint64_t>(st.st_size)));

@@ -1,6 +1,7 @@
 #pragma once
 
-// Hive files opened read-only and shared, with the C runtime only.
+// Hive files opened read-only and shared: only regular files (disk files on
+// Windows), never a pipe or a device.
 
 #include <memory>
 
@@ -8,7 +9,7 @@
 
 namespace hive {
 
-// A source reading the file at `path`; cannotOpen or inUse when it cannot be opened.
+// A source reading the file at `path`; cannotOpen, notAFile or inUse when it cannot be opened.
 Result<std::unique_ptr<ByteSource>> openFileSource(const PathString& path);
 
 // Whether "<path>.LOG1" or "<path>.LOG2" (or their lower-case names) exists.

@@ -95,6 +95,7 @@ struct Hive::Impl {
   std::uint32_t binsSize = 0;
   std::uint32_t rootCell = 0;
   std::uint32_t minor = 0;
+  std::u16string embeddedName;
   HiveState state = HiveState::clean;
   bool logFiles = false;
   // The last bins found: the cells of one lookup mostly share a few bins.
@@ -439,6 +440,7 @@ Result<Value> Hive::Impl::valueData(const Cell& vk, std::uint32_t type) const {
 const char* errorCodeName(ErrorCode code) {
   switch (code) {
     case ErrorCode::cannotOpen: return "cannot-open";
+    case ErrorCode::notAFile: return "not-a-file";
     case ErrorCode::inUse: return "in-use";
     case ErrorCode::notARegistryFile: return "not-a-registry-file";
     case ErrorCode::truncated: return "truncated";
@@ -488,6 +490,9 @@ Result<Hive> Hive::fromSource(std::unique_ptr<ByteSource> source) {
   impl->state =
       sequenceAgrees && checksum == le32(base + 508) ? HiveState::clean : HiveState::dirty;
   impl->minor = minor;
+  for (int at = 48; at < 112 && (base[at] || base[at + 1]); at += 2) {
+    impl->embeddedName += static_cast<char16_t>(base[at] | base[at + 1] << 8);
+  }
   impl->binsSize = le32(base + 40);
   impl->rootCell = le32(base + 36);
   impl->binsEnd = kBinsStart + impl->binsSize;
@@ -530,6 +535,7 @@ Hive::~Hive() = default;
 HiveState Hive::state() const { return impl_->state; }
 bool Hive::hasLogFiles() const { return impl_->logFiles; }
 std::uint32_t Hive::minorVersion() const { return impl_->minor; }
+std::u16string Hive::embeddedName() const { return impl_->embeddedName; }
 Key Hive::root() const { return Key{impl_->rootCell}; }
 
 Result<Key> Hive::findKey(std::string_view path) const {

@@ -21,6 +21,7 @@ namespace hive {
 // Stable codes: callers and scripts may rely on their names (errorCodeName).
 enum class ErrorCode {
   cannotOpen,          // the file could not be opened (the system's reason in the message)
+  notAFile,            // a pipe, a device or a socket, not a file that can be read at any offset
   inUse,               // another program holds the file open without sharing it
   notARegistryFile,    // no "regf" signature, or not a primary hive file
   truncated,           // the file ends before the data its base block declares
@@ -30,7 +31,7 @@ enum class ErrorCode {
   valueNotFound,
 };
 
-// "cannot-open", "in-use", "not-a-registry-file", "truncated",
+// "cannot-open", "not-a-file", "in-use", "not-a-registry-file", "truncated",
 // "unsupported-version", "corrupt", "key-not-found", "value-not-found".
 const char* errorCodeName(ErrorCode code);
 
@@ -98,6 +99,9 @@ class Hive {
   bool hasLogFiles() const;
   // 3 to 6: the format's minor version.
   std::uint32_t minorVersion() const;
+  // The file name the base block keeps: the end of the path Windows loaded the
+  // hive from ("emRoot\System32\Config\SOFTWARE"), up to 32 UTF-16 units; may be empty.
+  std::u16string embeddedName() const;
 
   Key root() const;
   // The key at `path` below the root, names separated by '\' and given in

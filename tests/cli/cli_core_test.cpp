@@ -137,7 +137,8 @@ TEST(OutputQuoting, EscapesJsonStringsAndQuotesCsvFields) {
   EXPECT_EQ(jsonString("C:\\a \"b\""), "\"C:\\\\a \\\"b\\\"\"");
   EXPECT_EQ(jsonString("t\tn\nr\r\x01\x1f\x7f"), "\"t\\tn\\nr\\r\\u0001\\u001f\\u007f\"");
   EXPECT_EQ(jsonString("\xD0\x96"), "\"\xD0\x96\"");
-  EXPECT_EQ(jsonString("\xFF"), "\"\xEF\xBF\xBD\"");
+  // Bytes that are not UTF-8 stay apart from each other and from U+FFFD.
+  EXPECT_EQ(jsonString("caf\xE9\xFF\xEF\xBF\xBD"), "\"caf\\udce9\\udcff\xEF\xBF\xBD\"");
 
   EXPECT_EQ(csvField("plain text"), "plain text");
   EXPECT_EQ(csvField(""), "");
@@ -179,6 +180,13 @@ TEST(CommandLine, ReadsSourcesInOrderWithTheirFormat) {
         {Request::computer, "S1"}}},
       {argsOf({"--hive", "--json"}), false, Format::text, {{Request::hive, "--json"}}},
       {argsOf({"--windows=/mnt/c"}), false, Format::text, {{Request::windowsFolder, "/mnt/c"}}},
+      {argsOf({"--hive", "a", "--", "--json", "-", "--"}),
+       false,
+       Format::text,
+       {{Request::hive, "a"},
+        {Request::hive, "--json"},
+        {Request::hive, "-"},
+        {Request::hive, "--"}}},
   };
   for (const Case& c : cases) {
     Options options;
@@ -217,7 +225,11 @@ TEST(CommandLine, SaysWhatIsWrong) {
       {argsOf({"-j"}), true, "unknown option '-j'"},
       {argsOf({"SOFTWARE"}), true,
        "unexpected argument 'SOFTWARE': name each source with --hive FILE, --windows DIR or "
-       "--computer NAME"},
+       "--computer NAME (or give files after --)"},
+      {argsOf({"SOFTWARE"}), false,
+       "unexpected argument 'SOFTWARE': name each source with --hive FILE or --windows DIR (or "
+       "give files after --)"},
+      {argsOf({"--", ""}), false, "--hive needs a FILE"},
   };
   for (const Case& c : cases) {
     Options options;
@@ -352,10 +364,21 @@ class FakePlatform : public Platform {
     registry->reads = it->second;
     return registry;
   }
-  std::optional<Argument> findEntry(const Argument&, const std::string&) override {
-    return std::nullopt;
+  // Writes from this one on fail, as a full disk makes them fail.
+  std::size_t failingWrite = SIZE_MAX;
+  std::string closeFailure;
+  std::size_t writes = 0;
+
+  EntryLookup findEntry(const Argument&, const std::string&) override { return {}; }
+  hive::Result<hive::Hive> openHive(const Argument&) override {
+    return hive::Error{hive::ErrorCode::cannotOpen, "no files here"};
   }
-  void writeOut(const std::string& text) override { out += text; }
+  std::string writeOut(const std::string& text) override {
+    if (++writes >= failingWrite) return "No space left on device";
+    out += text;
+    return "";
+  }
+  std::string closeOut() override { return closeFailure; }
   void writeErr(const std::string& text) override { err += text; }
 };
 
@@ -414,6 +437,57 @@ TEST(Run, TextGivesErrorsOnlyOnStandardErrorNamingTheSource) {
             "  where       HKLM\\SOFTWARE\\Microsoft\\Exchange\\Setup (32-bit view) on EXCH01\n"
             "  value       REG_BINARY, 164 bytes\n"
             "  state       found\n");
+}
+
+TEST(Run, OutputThatCannotBeWrittenIsAnErrorSaidOnce) {
+  const std::string said = "tamsket-cli: cannot write the output: No space left on device\n";
+  struct Case {
+    std::vector<Argument> args;
+    std::size_t failingWrite;
+    bool failsOnClose;
+    std::size_t writesTried;
+  };
+  const Case cases[] = {
+      {argsOf({"--json"}), 1, false, 1},
+      {argsOf({"--csv", "--computer", "KEYED"}), 1, false, 1},  // the header
+      {argsOf({"--computer", "KEYED", "--computer", "KEYED", "--computer", "KEYED"}), 2, false, 2},
+      {argsOf({"--help"}), 1, false, 1},
+      {argsOf({"--version"}), 1, false, 1},
+      {argsOf({"--json"}), SIZE_MAX, true, 1},
+      {argsOf({"--version"}), SIZE_MAX, true, 1},
+  };
+  for (const Case& c : cases) {
+    FakePlatform platform;
+    platform.machines = {{"HERE", {{View::bits32, valueRead(realisticValue())}}},
+                         {"KEYED", {{View::bits64, valueRead(realisticValue())}}}};
+    platform.failingWrite = c.failingWrite;
+    if (c.failsOnClose) platform.closeFailure = "No space left on device";
+    std::string shown;
+    for (const auto& arg : c.args) shown += arg.text + " ";
+    EXPECT_EQ(run(c.args, platform), 2) << shown;
+    EXPECT_EQ(platform.err, said) << shown;
+    EXPECT_EQ(platform.writes, c.writesTried) << shown;
+  }
+  // Nothing to write, nothing failed: a closed output is no error then.
+  FakePlatform quiet;
+  quiet.failingWrite = 1;
+  EXPECT_EQ(run(argsOf({"--computer", "GONE"}), quiet), 2);
+  EXPECT_EQ(quiet.writes, 0u);
+  EXPECT_EQ(linesIn(quiet.err), 1u);
+}
+
+TEST(EscapeForTerminal, ShowsWhatATerminalWouldActOnAndKeepsTheRest) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"C:\\Users\\\xD0\x96 caf\xC3\xA9", "C:\\Users\\\xD0\x96 caf\xC3\xA9"},
+      {"missing\nfile\x1b[31mRED\r\t", "missing\\nfile\\x1b[31mRED\\r\\t"},
+      {std::string("a\0b\x7f", 4), "a\\x00b\\x7f"},
+      {"caf\xE9 caf\xE8", "caf\\xe9 caf\\xe8"},
+      {"\xC2\x9B"
+       "31m \xE2\x80\xAE \xE2\x80\xA8",
+       "\\u009b31m \\u202e \\u2028"},
+      {"\xF0\x9F\x94\x91 \xED\xA0\x80", "\xF0\x9F\x94\x91 \\xed\\xa0\\x80"},
+  };
+  for (const auto& [in, shown] : cases) EXPECT_EQ(escapeForTerminal(in), shown) << shown;
 }
 
 }  // namespace

@@ -11,6 +11,8 @@ import io
 import json
 import os
 import shutil
+import signal
+import subprocess
 import sys
 import unittest
 
@@ -24,8 +26,8 @@ WORK = None
 SETUP = "Microsoft\\Exchange\\Setup"
 WOW_SETUP = "Wow6432Node\\Microsoft\\Exchange\\Setup"
 FIELDS = ["source", "location", "view", "status", "product", "key", "productId", "valueType",
-          "valueSize", "hiveState", "error"]
-CSV_FIELDS = FIELDS[:-1] + ["errorCode", "errorMessage"]
+          "valueSize", "hiveState", "error", "hint"]
+CSV_FIELDS = FIELDS[:-2] + ["errorCode", "errorMessage", "hint"]
 REG_SZ, REG_BINARY = 1, 3
 
 
@@ -225,7 +227,7 @@ class WindowsFolders(unittest.TestCase):
 
     def test_a_folder_without_the_hive_is_an_error(self):
         os.makedirs(os.path.join(WORK, "vol5/Windows/System32/config"), exist_ok=True)
-        for given in ("vol5", "vol5/Windows", "no-such-folder"):
+        for given in ("vol5", "vol5/Windows"):
             with self.subTest(given):
                 folder = os.path.join(WORK, given)
                 status, out, err = cli("--json", "--windows", folder)
@@ -293,7 +295,17 @@ class Formats(unittest.TestCase):
         status, out, _ = run([CLI.encode(), b"--json", b"--hive", os.path.join(raw, b"SOFTWARE")])
         records = records_of(out)
         self.assertEqual(status, 0)
-        self.assertTrue(records[0]["location"].endswith("formats/caf\ufffd/SOFTWARE"))
+        # Each byte that is not UTF-8 is a lone surrogate that gives the byte back.
+        self.assertIn(b'caf\\udce9/SOFTWARE"', out)
+        self.assertEqual(records[0]["location"].encode("utf-8", "surrogateescape"),
+                         os.path.join(raw, b"SOFTWARE"))
+        # Two names that differ only there still differ as text.
+        other = os.path.join(WORK.encode(), b"formats/caf\xe8")
+        shutil.copytree(raw, other)
+        status, out, _ = run([CLI.encode(), b"--hive", os.path.join(raw, b"SOFTWARE"),
+                              b"--hive", os.path.join(other, b"SOFTWARE")])
+        self.assertIn(b"where       " + WORK.encode() + b"/formats/caf\\xe9/SOFTWARE: ", out)
+        self.assertIn(b"where       " + WORK.encode() + b"/formats/caf\\xe8/SOFTWARE: ", out)
 
 
 class CommandLine(unittest.TestCase):
@@ -320,7 +332,8 @@ class CommandLine(unittest.TestCase):
             (["--hive"], "--hive needs a FILE"),
             (["--windows"], "--windows needs a DIR"),
             (["--xml", "--hive", found], "unknown option '--xml'"),
-            ([found], "unexpected argument"),
+            ([found], f"unexpected argument '{found}': name each source with --hive FILE or "
+                      "--windows DIR (or give files after --)"),
         ]
         for args, message in cases:
             with self.subTest(args=args):
@@ -332,10 +345,23 @@ class CommandLine(unittest.TestCase):
     def test_help_and_version(self):
         status, out, err = cli("--help")
         self.assertEqual((status, err), (0, ""))
-        self.assertIn("--hive FILE", out.decode())
+        for said in ("--hive FILE", "--hive=FILE", "not-a-file", "no-hive-found", "not 2>&1 | jq"):
+            self.assertIn(said, out.decode())
         self.assertNotIn("--computer", out.decode())
         status, out, _ = cli("--version")
         self.assertEqual((status, out), (0, b"tamsket-cli 1.01.0005\n"))
+
+    def test_files_after_a_double_dash(self):
+        odd = hive("dash/-odd/SOFTWARE", exchange(VALUE_A))
+        os.symlink(odd, os.path.join(WORK, "dash/--json"))
+        cwd = os.getcwd()
+        os.chdir(os.path.join(WORK, "dash"))
+        try:
+            status, out, err = cli("--json", "--", "--json", "-odd/SOFTWARE")
+        finally:
+            os.chdir(cwd)
+        self.assertEqual(status, 0, err)
+        self.assertEqual([r["location"] for r in records_of(out)], ["--json", "-odd/SOFTWARE"])
 
     def test_a_hundred_hives_in_one_call(self):
         files = [hive(f"many/{i:03}/SOFTWARE", exchange(VALUE_A if i % 2 else VALUE_B,
@@ -347,6 +373,134 @@ class CommandLine(unittest.TestCase):
         self.assertEqual([r["location"] for r in records], files)
         self.assertEqual([r["key"] for r in records],
                          [KEY_A if i % 2 else KEY_B for i in range(100)])
+
+
+class Edges(unittest.TestCase):
+    """What a script relies on when things go wrong: a failure said as one
+    line with exit status 2, never a success, a hang or a broken terminal."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.good = hive("edges/good/SOFTWARE", exchange(VALUE_A))
+
+    def test_output_that_cannot_be_written_is_an_error(self):
+        reader_gone_r, reader_gone = os.pipe()
+        os.close(reader_gone_r)
+        outputs = [
+            ("a full disk", dict(stdout=open("/dev/full", "wb")), "No space left on device"),
+            ("closed", dict(prefix=["sh", "-c", 'exec "$@" >&-', "sh"]), "Bad file descriptor"),
+            ("a pipe whose reader is gone, SIGPIPE ignored",
+             dict(stdout=reader_gone,
+                  preexec_fn=lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN)),
+             "Broken pipe"),
+        ]
+        for what, how, reason in outputs:
+            for args in (["--json", "--hive", self.good], ["--csv", "--hive", self.good],
+                         ["--hive", self.good], ["--help"], ["--version"]):
+                with self.subTest(what, args=args[0]):
+                    options = dict(how)
+                    done = subprocess.run(options.pop("prefix", []) + [CLI, *args],
+                                          stderr=subprocess.PIPE, timeout=60, **options)
+                    self.assertEqual(done.returncode, 2)
+                    self.assertEqual(done.stderr.decode(),
+                                     f"tamsket-cli: cannot write the output: {reason}\n")
+        os.close(reader_gone)
+
+    def test_what_is_not_a_file_is_refused_at_once(self):
+        fifo = os.path.join(WORK, "edges/fifo")
+        os.mkfifo(fifo)
+        config = os.path.join(WORK, "edges/vol/Windows/System32/config")
+        os.makedirs(config)
+        os.mkfifo(os.path.join(config, "SOFTWARE"))
+        data = open(self.good, "rb").read()
+        cases = [
+            ("a FIFO without a writer", ["--hive", fifo], None, fifo, "a pipe"),
+            ("a pipe as /dev/stdin", ["--hive", "/dev/stdin"], data, "/dev/stdin", "a pipe"),
+            ("a character device", ["--hive", "/dev/null"], None, "/dev/null", "a character device"),
+            ("a FIFO where the hive should be", ["--windows", os.path.dirname(os.path.dirname(config))], None,
+             os.path.join(config, "SOFTWARE"), "a pipe"),
+        ]
+        for what, args, stdin, path, kind in cases:
+            with self.subTest(what):
+                done = subprocess.run([CLI, "--json", *args, "--hive", self.good], input=stdin,
+                                      capture_output=True, timeout=5)
+                records = records_of(done.stdout)
+                self.assertEqual(done.returncode, 2)
+                self.assertEqual(records[0]["error"], {
+                    "code": "not-a-file",
+                    "message": f"cannot open {path}: not a regular file ({kind}); copy it to a "
+                               "file first"})
+                self.assertEqual(records[1]["key"], KEY_A)
+                self.assertIn(f"hive {path}: cannot open", done.stderr.decode())
+
+    def test_a_windows_folder_that_cannot_be_read_says_why(self):
+        vol = os.path.join(WORK, "edges/locked")
+        hive(f"{vol}/Windows/System32/config/SOFTWARE", exchange(VALUE_A))
+        config = f"{vol}/Windows/System32/config"
+        loop = os.path.join(WORK, "edges/loop")
+        os.symlink(loop, loop)
+        not_a_hive = os.path.join(WORK, "edges/junk/System32/config/SOFTWARE")
+        os.makedirs(os.path.dirname(not_a_hive))
+        open(not_a_hive, "wb").write(b"MZ" + bytes(8190))
+        cases = [
+            (f"{WORK}/edges/no-such/Windows", f"cannot open {WORK}/edges/no-such/Windows: "
+             "No such file or directory"),
+            (self.good, f"cannot open {self.good}: Not a directory"),
+            (loop, f"cannot open {loop}: Too many levels of symbolic links"),
+            (vol, f"cannot open {config}: Permission denied"),
+        ]
+        os.chmod(config, 0o700 if os.getuid() == 0 else 0)
+        try:
+            for folder, message in cases:
+                with self.subTest(folder):
+                    # As root, the unlistable folder is tried as nobody.
+                    as_user = (lambda: os.setuid(65534)) if os.getuid() == 0 else None
+                    done = subprocess.run([CLI, "--json", "--windows", folder],
+                                          capture_output=True, timeout=60, preexec_fn=as_user)
+                    (r,) = records_of(done.stdout)
+                    self.assertEqual((done.returncode, r["location"], r["error"]),
+                                     (2, folder, {"code": "cannot-open", "message": message}))
+        finally:
+            os.chmod(config, 0o755)
+        status, _, err = cli("--windows", os.path.dirname(os.path.dirname(os.path.dirname(
+            not_a_hive))))
+        self.assertEqual(status, 2)
+        self.assertIn(f", hive {not_a_hive}: not a registry file", err)
+
+    def test_control_characters_never_reach_the_terminal(self):
+        path = os.path.join(WORK, "edges/ctl\nfile\x1b[31mRED\u202e")
+        os.makedirs(path)
+        shutil.copy(self.good, os.path.join(path, "SOFTWARE"))
+        shown = path.replace("\n", "\\n").replace("\x1b", "\\x1b").replace("\u202e", "\\u202e")
+        status, out, err = cli("--hive", os.path.join(path, "SOFTWARE"), "--hive", path + "x")
+        self.assertEqual(status, 2)
+        self.assertIn(f"  where       {shown}/SOFTWARE: {SETUP} (64-bit view)\n", out.decode())
+        self.assertEqual(err, f"tamsket-cli: hive {shown}x: cannot open {shown}x: No such file or "
+                              "directory\n")
+        (r,) = records_of(cli("--json", "--hive", os.path.join(path, "SOFTWARE"))[1])
+        self.assertEqual(r["location"], os.path.join(path, "SOFTWARE"))
+
+    def test_a_hive_of_another_kind_is_named(self):
+        other = {"ControlSet001\\Control": {}, "Select": {}}
+        cases = [
+            ("SYSTEM by its header", other, "emRoot\\System32\\Config\\SYSTEM",
+             "this looks like a SYSTEM hive, not SOFTWARE"),
+            ("SYSTEM by its keys", other, "", "this looks like a SYSTEM hive, not SOFTWARE"),
+            ("a user's by its header", {"Software\\Microsoft": {}},
+             "\\??\\C:\\Users\\ann\\ntuser.dat",
+             "this looks like a user's NTUSER.DAT hive, not SOFTWARE"),
+            ("nothing known", {"Stuff": {}}, "", "this does not look like a SOFTWARE hive: its "
+             "root has none of Microsoft, Classes, Policies, Clients and Wow6432Node"),
+            ("a SOFTWARE hive without Exchange", {"Microsoft\\Windows": {}}, "SOFTWARE", None),
+        ]
+        for what, keys, name, hint in cases:
+            with self.subTest(what):
+                path = hive(f"kinds/{what}/hive", keys, header_name=name)
+                status, out, _ = cli("--json", "--hive", path)
+                (r,) = records_of(out)
+                self.assertEqual((status, r["status"], r["hint"]), (1, "absent", hint))
+                status, out, _ = cli("--hive", path)
+                self.assertEqual(hint and f"  note        {hint}\n" in out.decode(), hint and True)
 
 
 def main():

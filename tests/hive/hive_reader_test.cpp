@@ -367,6 +367,7 @@ TEST(HiveFile, CannotOpenGivesTheSystemsReason) {
 TEST(HiveFile, ErrorCodeNamesAreStable) {
   const std::pair<ErrorCode, const char*> names[] = {
       {ErrorCode::cannotOpen, "cannot-open"},
+      {ErrorCode::notAFile, "not-a-file"},
       {ErrorCode::inUse, "in-use"},
       {ErrorCode::notARegistryFile, "not-a-registry-file"},
       {ErrorCode::truncated, "truncated"},

@@ -408,7 +408,7 @@ class Image:
         self.cells = cells
 
 
-def build_hive(root, minor=5, dirty=False, bin_size=4096):
+def build_hive(root, minor=5, dirty=False, bin_size=4096, name="SOFTWARE"):
     if not 3 <= minor <= 6:
         raise ValueError("minor version must be 3 to 6")
     w = Writer(bin_size)
@@ -423,7 +423,7 @@ def build_hive(root, minor=5, dirty=False, bin_size=4096):
     cells["sk"] = sk
     write_key(w, root, NONE, sk, minor, cells, "", KEY_HIVE_ENTRY | KEY_NO_DELETE, first)
     bins = w.finish()
-    return Image(bytes(base_block(first, len(bins), minor, dirty)) + bytes(bins), cells)
+    return Image(bytes(base_block(first, len(bins), minor, dirty, name)) + bytes(bins), cells)
 
 
 _TYPES = {"none": REG_NONE, "sz": REG_SZ, "expand_sz": REG_EXPAND_SZ, "binary": REG_BINARY,

@@ -53,8 +53,8 @@ XP_FUNCTIONS = {
         SaveDC SelectObject SetBkMode SetTextColor StartDocA StartPage StretchDIBits""",
     "kernel32.dll": """CloseHandle CreateFileA DeleteCriticalSection DeleteFileA
         EnterCriticalSection ExitProcess FormatMessageA FormatMessageW FreeLibrary
-        GetComputerNameW GetConsoleMode GetFileAttributesW GetLastError GetModuleHandleA
-        GetModuleHandleW GetProcAddress GetStartupInfoA GetStartupInfoW GetStdHandle
+        GetComputerNameW GetConsoleMode GetFileAttributesW GetFileType GetLastError
+        GetModuleHandleA GetModuleHandleW GetProcAddress GetStartupInfoA GetStartupInfoW GetStdHandle
         GetSystemDirectoryW GetTempFileNameA GlobalAlloc GlobalFree GlobalLock GlobalUnlock
         InitializeCriticalSection LeaveCriticalSection LoadLibraryA LoadLibraryW LocalFree
         MoveFileExA MulDiv MultiByteToWideChar SetUnhandledExceptionFilter Sleep TlsGetValue
@@ -62,8 +62,8 @@ XP_FUNCTIONS = {
         __C_specific_handler""",
     "msvcrt.dll": """__doserrno __getmainargs __initenv __iob_func __p__acmdln __p__commode
         __p__fmode __p__wcmdln __set_app_type __setusermatherr __wgetmainargs __winitenv _acmdln
-        _amsg_exit _cexit _commode _errno _filelengthi64 _fileno _fmode _initterm _iob _onexit
-        _waccess _wcmdln _wfsopen abort calloc exit fclose fflush fgetpos fprintf fread free
+        _amsg_exit _cexit _commode _errno _filelengthi64 _fileno _fmode _get_osfhandle _initterm
+        _iob _onexit _waccess _wcmdln _wfsopen abort calloc exit fclose fflush fgetpos fprintf fread free
         fsetpos fwrite malloc memchr memcmp memcpy memmove setvbuf signal strcmp strerror strlen
         strncmp tolower vfprintf wcslen""",
     "user32.dll": """AdjustWindowRectEx BeginPaint CallWindowProcW CloseClipboard
