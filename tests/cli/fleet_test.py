@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """The Ansible playbook of docs/fleet.md run for real: ansible-core, a local
 connection, an inventory of several hosts each pointing at its own fixture
-hives, and the collected table checked row by row.
+hives, and the collected table checked row by row; the doc's command is run in
+the work folder, with a Windows server and no ansible.windows, then over hosts
+that are all unreachable.
 
     fleet_test.py CLI WORK_DIR
 
@@ -52,12 +54,15 @@ def main():
         f.write("exch-e tamsket_hives='[\"/x\"]' tamsket_cli=/nonexistent/tamsket-cli\n")
         f.write(f"[backups:vars]\nansible_connection=local\n"
                 f"ansible_python_interpreter=/usr/bin/python3\ntamsket_cli={cli}\n")
-    table = f"{work}/keys.csv"
+        f.write("[exchange]\nexch-win ansible_connection=winrm\n")
+    table = f"{work}/exchange-keys.csv"
+    # No collection path that could hold ansible.windows, wherever the test runs.
     env = dict(os.environ, ANSIBLE_HOME=f"{work}/ansible", ANSIBLE_LOCAL_TEMP=f"{work}/tmp",
                ANSIBLE_NOCOLOR="1", ANSIBLE_RETRY_FILES_ENABLED="0",
-               ANSIBLE_PYTHON_INTERPRETER="/usr/bin/python3")
-    done = subprocess.run([playbook, "-i", f"{work}/inventory.ini", PLAYBOOK, "-e",
-                           f"table={table}", "--forks", "5"], env=env, capture_output=True,
+               ANSIBLE_PYTHON_INTERPRETER="/usr/bin/python3",
+               ANSIBLE_COLLECTIONS_PATH=f"{work}/none", ANSIBLE_COLLECTIONS_SCAN_SYS_PATH="0")
+    command = [playbook, "-i", "inventory.ini", PLAYBOOK, "-e", "table=exchange-keys.csv"]
+    done = subprocess.run(command, cwd=work, env=env, capture_output=True,
                           text=True, timeout=180, stdin=subprocess.DEVNULL)
     if done.returncode != 0:
         print(done.stdout, done.stderr)
@@ -78,16 +83,27 @@ def main():
         if want != got:
             print(f"FAIL: row {got}, expected {want}")
             failures += 1
-    missing_row, unrun_row = (rows[6:7] or [[]])[0], (rows[7:8] or [[]])[0]
-    if missing_row[:5] != ["exch-d", "hive", d_missing, "", "error"] or \
-            d_missing not in missing_row[8]:
-        print(f"FAIL: the missing hive's row: {missing_row}")
-        failures += 1
-    if unrun_row[:5] != ["exch-e", "", "", "", "not-run"] or "nonexistent" not in unrun_row[8]:
-        print(f"FAIL: the row of a host without the program: {unrun_row}")
-        failures += 1
-    if len(rows) != 8:
-        print(f"FAIL: {len(rows)} rows: {rows}")
+    # Nothing listens on port 9 here, so each host of this inventory is unreachable at once.
+    os.makedirs(f"{work}/gone")
+    with open(f"{work}/gone/inventory.ini", "w") as f:
+        f.writelines(f"gone-{n} tamsket_hives='[\"/x\"]' ansible_connection=ssh ansible_host=127.0.0.1 "
+                     "ansible_port=9\n" for n in "ab")
+    done = subprocess.run(command, cwd=f"{work}/gone", env=env, capture_output=True, text=True,
+                          timeout=180, stdin=subprocess.DEVNULL)
+    gone_table = f"{work}/gone/exchange-keys.csv"
+    with open(gone_table if os.path.exists(gone_table) else os.devnull, newline="") as f:
+        gone = list(csv.reader(f))
+    # The rows after the records: their first five fields, and what the error must name.
+    after = [(["exch-d", "hive", d_missing, "", "error"], d_missing),
+             (["exch-e", "", "", "", "not-run"], "nonexistent"),
+             (["exch-win", "", "", "", "not-run"], "ansible-galaxy collection install ansible.windows")] + \
+        [([f"gone-{n}", "", "", "", "not-run"], "ssh") for n in "ab"]
+    for (want, reason), got in zip(after, rows[6:] + gone[1:] + [[]] * len(after)):
+        if got[:5] != want or reason not in "".join(got[8:]):
+            print(f"FAIL: row {got}, expected {want} and an error naming {reason}")
+            failures += 1
+    if len(rows) != 9 or len(gone) != 3 or done.returncode != 0:
+        print(done.stdout, f"FAIL: {len(rows)} and {len(gone)} rows; the second run exited {done.returncode}")
         failures += 1
     print(f"{len(rows) - 1} rows, {failures} failure(s)")
     return 1 if failures else 0
