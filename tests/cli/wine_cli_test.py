@@ -6,8 +6,9 @@
 The live registry with the value in the 32-bit view only, the 64-bit view only,
 both and neither; --computer with this machine's own name and an unknown one;
 --hive and --windows over fixture hives (a Cyrillic path among them), their
-bytes and times unchanged; a hive held open without sharing. The i686 build
-runs as on 64-bit Windows (WoW64). Exit status 77 (skipped) when this machine
+bytes and times unchanged; a hive held open without sharing; a hive in the
+64-bit system32; output that cannot be written. The i686 build runs as on
+64-bit Windows (WoW64), where System32 is redirected for it. Exit status 77 (skipped) when this machine
 cannot run the build's code.
 """
 
@@ -240,10 +241,45 @@ def test_hives(wine, cli, work, holder):
 
     test_console(wine, cli.exe, evidence)
 
+    status, out, _ = cli("--json", "--hive", windows_path(work))
+    records = json_records(out)
+    check(status == 2 and records[0]["error"]["code"] == "cannot-open"
+          and records[0]["error"]["message"].endswith(": Is a directory"),
+          f"a folder as --hive: {status} {records}")
+
+    # The real system32, which a 32-bit program sees only with redirection off.
+    config = os.path.join(wine.prefix, "drive_c/windows/system32/config")
+    software_hive(os.path.join(config, "SOFTWARE"), {"64": VALUE_B})
+    try:
+        for args in (["--windows", "C:\\Windows"],
+                     ["--hive", "C:\\Windows\\System32\\config\\SOFTWARE"]):
+            status, out, err = cli("--json", *args)
+            records = json_records(out)
+            check(status == 0 and [r["key"] for r in records] == [KEY_B],
+                  f"{' '.join(args)}, the hive in the 64-bit system32: {status} {records} {err}")
+    finally:
+        shutil.rmtree(config)
+
     after = os.stat(evidence)
     check(hashlib.sha256(open(evidence, "rb").read()).hexdigest() == digest, "hive bytes unchanged")
     check((after.st_mtime_ns, after.st_ctime_ns) == (before.st_mtime_ns, before.st_ctime_ns),
           "hive times unchanged")
+
+
+def test_output_that_cannot_be_written(wine, exe):
+    reader_gone_r, reader_gone = os.pipe()
+    os.close(reader_gone_r)
+    outputs = [("a full disk", {"stdout": open("/dev/full", "wb")}, []),
+               ("closed", {}, ["sh", "-c", 'exec "$@" >&-', "sh"]),
+               ("a pipe whose reader is gone", {"stdout": reader_gone}, [])]
+    for what, streams, prefix in outputs:
+        for args in (["--json"], ["--version"]):
+            done = subprocess.run(prefix + [WINE, exe, *args], env=wine.env, timeout=60,
+                                  stdin=subprocess.DEVNULL, stderr=subprocess.PIPE, **streams)
+            err = done.stderr.decode("utf-8", "replace")
+            check(done.returncode == 2 and "tamsket-cli: cannot write the output: " in err,
+                  f"{args[0]} to {what}: exit {done.returncode}: {err!r}")
+    os.close(reader_gone)
 
 
 def test_console(wine, exe, evidence):
@@ -312,6 +348,7 @@ def main():
             return 1
         test_live_registry(wine, cli)
         test_text_and_csv(wine, cli)
+        test_output_that_cannot_be_written(wine, exe)
         test_computers(wine, cli)
         work = os.path.join(os.path.abspath(args.state), "hives")
         shutil.rmtree(work, ignore_errors=True)
