@@ -165,7 +165,7 @@ class RealSystemFolder {
   RealSystemFolder() {
 #ifndef _WIN64
     using Disable = BOOL(WINAPI*)(PVOID*);
-    static const auto disable =
+    const auto disable =
         platform::systemFunction<Disable>(L"kernel32.dll", "Wow64DisableWow64FsRedirection");
     disabled_ = disable && disable(&previous_);
 #endif
@@ -173,7 +173,7 @@ class RealSystemFolder {
   ~RealSystemFolder() {
 #ifndef _WIN64
     using Revert = BOOL(WINAPI*)(PVOID);
-    static const auto revert =
+    const auto revert =
         platform::systemFunction<Revert>(L"kernel32.dll", "Wow64RevertWow64FsRedirection");
     if (disabled_ && revert) revert(previous_);
 #endif
