@@ -180,13 +180,10 @@ TEST(CommandLine, ReadsSourcesInOrderWithTheirFormat) {
         {Request::computer, "S1"}}},
       {argsOf({"--hive", "--json"}), false, Format::text, {{Request::hive, "--json"}}},
       {argsOf({"--windows=/mnt/c"}), false, Format::text, {{Request::windowsFolder, "/mnt/c"}}},
-      {argsOf({"--hive", "a", "--", "--json", "-", "--"}),
+      {argsOf({"--", "--json", "--"}),
        false,
        Format::text,
-       {{Request::hive, "a"},
-        {Request::hive, "--json"},
-        {Request::hive, "-"},
-        {Request::hive, "--"}}},
+       {{Request::hive, "--json"}, {Request::hive, "--"}}},
   };
   for (const Case& c : cases) {
     Options options;
@@ -364,8 +361,7 @@ class FakePlatform : public Platform {
     registry->reads = it->second;
     return registry;
   }
-  // Writes from this one on fail, as a full disk makes them fail.
-  std::size_t failingWrite = SIZE_MAX;
+  std::size_t failingWrite = SIZE_MAX;  // this write and the later ones fail
   std::string closeFailure;
   std::size_t writes = 0;
 
@@ -439,53 +435,29 @@ TEST(Run, TextGivesErrorsOnlyOnStandardErrorNamingTheSource) {
             "  state       found\n");
 }
 
+// Each format and --help/--version are run against a full disk end to end;
+// here, what only a stand-in can show: writing stops at the first failure,
+// and a failure on closing counts too.
 TEST(Run, OutputThatCannotBeWrittenIsAnErrorSaidOnce) {
-  const std::string said = "tamsket-cli: cannot write the output: No space left on device\n";
-  struct Case {
-    std::vector<Argument> args;
-    std::size_t failingWrite;
-    bool failsOnClose;
-    std::size_t writesTried;
-  };
-  const Case cases[] = {
-      {argsOf({"--json"}), 1, false, 1},
-      {argsOf({"--csv", "--computer", "KEYED"}), 1, false, 1},  // the header
-      {argsOf({"--computer", "KEYED", "--computer", "KEYED", "--computer", "KEYED"}), 2, false, 2},
-      {argsOf({"--help"}), 1, false, 1},
-      {argsOf({"--version"}), 1, false, 1},
-      {argsOf({"--json"}), SIZE_MAX, true, 1},
-      {argsOf({"--version"}), SIZE_MAX, true, 1},
-  };
-  for (const Case& c : cases) {
+  for (const bool onClose : {false, true}) {
     FakePlatform platform;
-    platform.machines = {{"HERE", {{View::bits32, valueRead(realisticValue())}}},
-                         {"KEYED", {{View::bits64, valueRead(realisticValue())}}}};
-    platform.failingWrite = c.failingWrite;
-    if (c.failsOnClose) platform.closeFailure = "No space left on device";
-    std::string shown;
-    for (const auto& arg : c.args) shown += arg.text + " ";
-    EXPECT_EQ(run(c.args, platform), 2) << shown;
-    EXPECT_EQ(platform.err, said) << shown;
-    EXPECT_EQ(platform.writes, c.writesTried) << shown;
+    platform.machines = {{"KEYED", {{View::bits64, valueRead(realisticValue())}}}};
+    if (onClose) platform.closeFailure = "No space left on device";
+    if (!onClose) platform.failingWrite = 2;
+    EXPECT_EQ(run(argsOf({"--computer", "KEYED", "--computer", "KEYED", "--computer", "KEYED"}),
+                  platform),
+              2);
+    EXPECT_EQ(platform.err, "tamsket-cli: cannot write the output: No space left on device\n");
+    EXPECT_EQ(platform.writes, onClose ? 3u : 2u);
   }
-  // Nothing to write, nothing failed: a closed output is no error then.
-  FakePlatform quiet;
-  quiet.failingWrite = 1;
-  EXPECT_EQ(run(argsOf({"--computer", "GONE"}), quiet), 2);
-  EXPECT_EQ(quiet.writes, 0u);
-  EXPECT_EQ(linesIn(quiet.err), 1u);
 }
 
+// Paths with \n, \x1b, U+202E and bytes not UTF-8 are run end to end.
 TEST(EscapeForTerminal, ShowsWhatATerminalWouldActOnAndKeepsTheRest) {
   const std::pair<std::string, std::string> cases[] = {
-      {"C:\\Users\\\xD0\x96 caf\xC3\xA9", "C:\\Users\\\xD0\x96 caf\xC3\xA9"},
-      {"missing\nfile\x1b[31mRED\r\t", "missing\\nfile\\x1b[31mRED\\r\\t"},
-      {std::string("a\0b\x7f", 4), "a\\x00b\\x7f"},
-      {"caf\xE9 caf\xE8", "caf\\xe9 caf\\xe8"},
-      {"\xC2\x9B"
-       "31m \xE2\x80\xAE \xE2\x80\xA8",
-       "\\u009b31m \\u202e \\u2028"},
-      {"\xF0\x9F\x94\x91 \xED\xA0\x80", "\xF0\x9F\x94\x91 \\xed\\xa0\\x80"},
+      {"C:\\Users\\\xD0\x96 \xF0\x9F\x94\x91", "C:\\Users\\\xD0\x96 \xF0\x9F\x94\x91"},
+      {std::string("\0\r\t\x7f", 4), "\\x00\\r\\t\\x7f"},
+      {"\xC2\x9B \xE2\x80\xA8 \xED\xA0\x80", "\\u009b \\u2028 \\xed\\xa0\\x80"},
   };
   for (const auto& [in, shown] : cases) EXPECT_EQ(escapeForTerminal(in), shown) << shown;
 }
