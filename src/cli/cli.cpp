@@ -163,15 +163,6 @@ EntryLookup findSoftwareHive(Platform& platform, const Argument& dir) {
 
 namespace {
 
-bool equalsIgnoringAsciiCase(const std::string& a, const char* b) {
-  std::size_t i = 0;
-  for (; i < a.size() && b[i]; ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return i == a.size() && !b[i];
-}
-
 // What Windows calls its other hives, by the file names they are loaded from.
 struct HiveKind {
   const char* fileName;
@@ -225,7 +216,6 @@ namespace {
 // standard-error lines give it.
 std::vector<KeyRecord> readSource(Platform& platform, const SourceRequest& request,
                                   std::string& label) {
-  std::vector<KeyRecord> records;
   switch (request.kind) {
     case Request::localRegistry:
     case Request::computer: {
@@ -263,7 +253,7 @@ std::vector<KeyRecord> readSource(Platform& platform, const SourceRequest& reque
       return {record};
     }
   }
-  return records;
+  return {};
 }
 
 }  // namespace

@@ -10,16 +10,9 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/utf.h"
 
 namespace {
-
-bool equalsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-           const auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-           return lower(x) == lower(y);
-         });
-}
 
 // "" or the system's reason the text could not all be written.
 std::string writeAll(int fd, const std::string& text) {
@@ -54,7 +47,7 @@ class PosixPlatform : public cli::Platform {
     std::vector<std::string> matches;
     errno = 0;
     while (const dirent* entry = ::readdir(listing)) {
-      if (equalsIgnoringAsciiCase(entry->d_name, name)) matches.emplace_back(entry->d_name);
+      if (cli::equalsIgnoringAsciiCase(entry->d_name, name)) matches.emplace_back(entry->d_name);
     }
     const int error = errno;
     ::closedir(listing);

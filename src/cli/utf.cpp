@@ -1,5 +1,6 @@
 #include "cli/utf.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace cli {
@@ -123,6 +124,13 @@ std::string sanitizeUtf8(const std::string& text) {
   out.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) appendUtf8(nextCodePoint(text, at), out);
   return out;
+}
+
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  const auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [&](unsigned char x, unsigned char y) { return lower(x) == lower(y); });
 }
 
 std::string escapeForTerminal(const std::string& text) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace cli {
 
@@ -19,6 +20,9 @@ std::string sanitizeUtf8(const std::string& text);
 // overrides escaped as \n, \r, \t, \x1b, \u009b, \u202e; each byte that is not
 // UTF-8 as \xff, so that two names that differ never look the same.
 std::string escapeForTerminal(const std::string& text);
+
+// Whether two texts are the same but for the letter case of ASCII letters.
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);
 
 // Decodes the UTF-8 sequence at `at`, moving past it. A byte that starts no
 // valid sequence is consumed alone and gives nothing.
