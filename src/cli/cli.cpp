@@ -1,7 +1,5 @@
 #include "cli/cli.h"
 
-#include <iterator>
-
 #include "cli/output.h"
 #include "cli/utf.h"
 
@@ -13,8 +11,8 @@ namespace cli {
 
 namespace {
 
-constexpr char kSetupPath[] = "Microsoft\\Exchange\\Setup";
-constexpr char kWow64Setup[] = "Wow6432Node\\Microsoft\\Exchange\\Setup";
+// A 64-bit Windows keeps its 32-bit programs' keys in this key of SOFTWARE.
+constexpr char kWow64Node[] = "Wow6432Node\\";
 
 constexpr int kExitAllFound = 0;
 constexpr int kExitSomeMissing = 1;
@@ -65,7 +63,7 @@ std::vector<KeyRecord> readRegistry(Registry& registry, SourceKind source,
     if (read.outcome == RegistryRead::Outcome::missing) continue;
     KeyRecord record = recordFor(source, location);
     record.view = view;
-    record.place = "HKLM\\SOFTWARE\\" + std::string(kSetupPath) + " (" + viewLabel(view) + ") on " +
+    record.place = "HKLM\\" + std::string(kSetupKey) + " (" + viewLabel(view) + ") on " +
                    describeMachine(source, location);
     if (read.outcome == RegistryRead::Outcome::failed) {
       setError(record, read.errorCode, read.errorMessage);
@@ -76,7 +74,7 @@ std::vector<KeyRecord> readRegistry(Registry& registry, SourceKind source,
   }
   if (records.empty()) {
     KeyRecord record = recordFor(source, location);
-    record.place = "no " + std::string(kValueName) + " in HKLM\\SOFTWARE\\" + kSetupPath + " (" +
+    record.place = "no " + std::string(kProductIdValueName) + " in HKLM\\" + kSetupKey + " (" +
                    (twoViews ? "32-bit or 64-bit view" : "its only view") + ") on " +
                    describeMachine(source, location);
     records.push_back(std::move(record));
@@ -104,14 +102,14 @@ std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file) {
     return {base};
   }
   struct Place {
-    const char* path;
+    std::string path;
     View view;
   };
-  constexpr Place kTwoViews[] = {{kWow64Setup, View::bits32}, {kSetupPath, View::bits64}};
-  constexpr Place kOneView[] = {{kSetupPath, View::bits32}};
-  const Place* const begin = wow64 ? kTwoViews : kOneView;
-  const Place* const end = wow64 ? std::end(kTwoViews) : std::end(kOneView);
-  for (const Place* place = begin; place != end; ++place) {
+  const std::string setup = kSetupKeyInSoftware;
+  const std::vector<Place> places =
+      wow64 ? std::vector<Place>{{kWow64Node + setup, View::bits32}, {setup, View::bits64}}
+            : std::vector<Place>{{setup, View::bits32}};
+  for (const Place* place = places.data(); place != places.data() + places.size(); ++place) {
     KeyRecord record = base;
     record.view = place->view;
     record.place = file.text + ": " + place->path + " (" + viewLabel(place->view) + ")";
@@ -122,7 +120,7 @@ std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file) {
       records.push_back(std::move(record));
       continue;
     }
-    auto value = software.readValue(key.value(), kValueName);
+    auto value = software.readValue(key.value(), kProductIdValueName);
     if (!value) {
       if (value.error().code == hive::ErrorCode::valueNotFound) continue;
       setError(record, hive::errorCodeName(value.error().code), value.error().message);
@@ -133,8 +131,8 @@ std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file) {
     records.push_back(std::move(record));
   }
   if (records.empty()) {
-    base.place = file.text + ": no " + std::string(kValueName) + " in " +
-                 (wow64 ? std::string(kSetupPath) + " or " + kWow64Setup : kSetupPath);
+    base.place = file.text + ": no " + std::string(kProductIdValueName) + " in " + setup +
+                 (wow64 ? " or " + std::string(kWow64Node) + setup : "");
     base.hint = wrongHiveHint(software);
     records.push_back(std::move(base));
   }

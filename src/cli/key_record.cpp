@@ -1,51 +1,23 @@
 #include "cli/key_record.h"
 
-#include <array>
-
-#include "keys/product_key_decoder.h"
+#include "keys/product_id_value.h"
 
 namespace cli {
-
-namespace {
-
-constexpr std::size_t kKeyWindowOffset = 52;
-constexpr std::size_t kKeyWindowSize = 15;
-constexpr std::size_t kProductIdOffset = 8;
-
-// The product id text at offset 8: printable ASCII ended by a NUL before the
-// packed key begins. Anything else there is not a product id.
-std::optional<std::string> readProductId(const std::vector<std::uint8_t>& data) {
-  const std::size_t end = data.size() < kKeyWindowOffset ? data.size() : kKeyWindowOffset;
-  std::string text;
-  for (std::size_t i = kProductIdOffset; i < end; ++i) {
-    const std::uint8_t byte = data[i];
-    if (byte == 0) {
-      if (text.empty()) return std::nullopt;
-      return text;
-    }
-    if (byte < 0x20 || byte > 0x7E) return std::nullopt;
-    text.push_back(static_cast<char>(byte));
-  }
-  return std::nullopt;
-}
-
-}  // namespace
 
 void decodeValue(std::uint32_t type, const std::vector<std::uint8_t>& data, KeyRecord& record) {
   record.valueType = type;
   record.valueSize = data.size();
-  record.productId = readProductId(data);
-  if (data.size() < kKeyWindowOffset + kKeyWindowSize) {
+  ProductIdValue value = parseProductIdValue(data.data(), data.size());
+  record.productId = std::move(value.productId);
+  if (!value.key) {
     record.status = Status::invalid;
     record.errorCode = "value-too-short";
     record.errorMessage =
         "the value is " + std::to_string(data.size()) + " bytes, too short to hold a key";
     return;
   }
-  std::array<std::uint8_t, kKeyWindowSize> window{};
-  for (std::size_t i = 0; i < window.size(); ++i) window[i] = data[kKeyWindowOffset + i];
   record.status = Status::found;
-  record.key = decodeProductKey(window);
+  record.key = std::move(*value.key);
 }
 
 std::string valueTypeName(std::uint32_t type) {

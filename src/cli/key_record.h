@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "keys/product_id_value.h"
+
 namespace cli {
 
 // Where a record's value came from.
@@ -31,10 +33,6 @@ struct KeyRecord {
   std::string errorMessage;
   std::string hint;  // why the record may not be what was meant, for people
 };
-
-// The value holding the packed key, and the product it belongs to.
-inline constexpr char kProductName[] = "Microsoft Exchange";
-inline constexpr char kValueName[] = "DigitalProductId";
 
 // Fills status, key, product id, type and size from a DigitalProductId value of
 // any size and type: the key comes from bytes 52..66 of a value of at least 67

@@ -14,9 +14,6 @@ namespace {
 
 using UniqueKey = platform::UniqueHandle<HKEY, RegCloseKey>;
 
-constexpr wchar_t kSetupKey[] = L"SOFTWARE\\Microsoft\\Exchange\\Setup";
-constexpr wchar_t kSetupKeyText[] = L"HKLM\\SOFTWARE\\Microsoft\\Exchange\\Setup";
-constexpr wchar_t kValueName[] = L"DigitalProductId";
 // A value that keeps changing size between the size query and the read is
 // given up on after this many tries.
 constexpr int kQueryAttempts = 8;
@@ -66,21 +63,22 @@ class Win32Registry : public cli::Registry {
     cli::RegistryRead read;
     const REGSAM sam =
         KEY_QUERY_VALUE | (view == cli::View::bits64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY);
-    const std::string where = toUtf8(kSetupKeyText, wcslen(kSetupKeyText)) +
+    const std::string where = std::string("HKLM\\") + kSetupKey +
                               (view == cli::View::bits64 ? " (64-bit view)" : " (32-bit view)");
     UniqueKey setup;
-    LONG status = RegOpenKeyExW(root_, kSetupKey, 0, sam, setup.receive());
+    LONG status = RegOpenKeyExW(root_, toWide(kSetupKey).c_str(), 0, sam, setup.receive());
     if (status == ERROR_FILE_NOT_FOUND) return read;
     if (status != ERROR_SUCCESS) {
       return failed(status, "cannot open " + where + ": " + systemMessage(status));
     }
     // Sized by asking: the first query gives the size, and a value that grew
     // in between answers ERROR_MORE_DATA with its new size.
+    const std::wstring valueName = toWide(kProductIdValueName);
     DWORD type = 0;
     std::vector<std::uint8_t> data;
     for (int attempt = 0; attempt < kQueryAttempts; ++attempt) {
       DWORD size = static_cast<DWORD>(data.size());
-      status = RegQueryValueExW(setup.get(), kValueName, nullptr, &type,
+      status = RegQueryValueExW(setup.get(), valueName.c_str(), nullptr, &type,
                                 data.empty() ? nullptr : data.data(), &size);
       if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && data.empty() && size > 0)) {
         data.resize(size);
@@ -91,8 +89,8 @@ class Win32Registry : public cli::Registry {
     }
     if (status == ERROR_FILE_NOT_FOUND) return read;
     if (status != ERROR_SUCCESS) {
-      return failed(status,
-                    "cannot read DigitalProductId in " + where + ": " + systemMessage(status));
+      return failed(status, "cannot read " + std::string(kProductIdValueName) + " in " + where +
+                                ": " + systemMessage(status));
     }
     read.outcome = cli::RegistryRead::Outcome::value;
     read.type = type;
