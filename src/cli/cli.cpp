@@ -27,9 +27,9 @@ KeyRecord recordFor(SourceKind source, const std::string& location) {
   return record;
 }
 
-void setError(KeyRecord& record, std::string code, std::string message) {
+void setError(KeyRecord& record, ErrorCode code, std::string message) {
   record.status = Status::error;
-  record.errorCode = std::move(code);
+  record.errorCode = code;
   record.errorMessage = std::move(message);
 }
 
@@ -88,7 +88,7 @@ std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file) {
   base.place = file.text;
   auto opened = platform.openHive(file);
   if (!opened) {
-    setError(base, hive::errorCodeName(opened.error().code), hiveErrorMessage(opened.error()));
+    setError(base, opened.error().code, hiveErrorMessage(opened.error()));
     return {base};
   }
   const hive::Hive& software = opened.value();
@@ -98,7 +98,7 @@ std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file) {
   // 32-bit one has no such key and Microsoft\... is its only view.
   auto wow64 = software.findKey("Wow6432Node");
   if (!wow64 && wow64.error().code != hive::ErrorCode::keyNotFound) {
-    setError(base, hive::errorCodeName(wow64.error().code), wow64.error().message);
+    setError(base, wow64.error().code, wow64.error().message);
     return {base};
   }
   struct Place {
@@ -116,14 +116,14 @@ std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file) {
     auto key = software.findKey(place->path);
     if (!key) {
       if (key.error().code == hive::ErrorCode::keyNotFound) continue;
-      setError(record, hive::errorCodeName(key.error().code), key.error().message);
+      setError(record, key.error().code, key.error().message);
       records.push_back(std::move(record));
       continue;
     }
     auto value = software.readValue(key.value(), kProductIdValueName);
     if (!value) {
       if (value.error().code == hive::ErrorCode::valueNotFound) continue;
-      setError(record, hive::errorCodeName(value.error().code), value.error().message);
+      setError(record, value.error().code, value.error().message);
       records.push_back(std::move(record));
       continue;
     }
@@ -221,7 +221,8 @@ std::vector<KeyRecord> readSource(Platform& platform, const SourceRequest& reque
       const SourceKind kind = local ? SourceKind::registry : SourceKind::computer;
       const std::string location = local ? platform.computerName() : request.argument.text;
       label = local ? "this computer's registry" : "computer " + location;
-      std::string code, message;
+      ErrorCode code;
+      std::string message;
       auto registry = platform.connectRegistry(local ? nullptr : &request.argument, code, message);
       if (registry) return readRegistry(*registry, kind, location);
       KeyRecord record = recordFor(kind, location);
@@ -243,9 +244,9 @@ std::vector<KeyRecord> readSource(Platform& platform, const SourceRequest& reque
       KeyRecord record = recordFor(SourceKind::hive, request.argument.text);
       record.place = request.argument.text;
       if (!found.failure.empty()) {
-        setError(record, hive::errorCodeName(hive::ErrorCode::cannotOpen), found.failure);
+        setError(record, hive::ErrorCode::cannotOpen, found.failure);
       } else {
-        setError(record, "no-hive-found",
+        setError(record, SourceError::noHiveFound,
                  "no System32\\config\\SOFTWARE in it nor in a Windows folder inside it");
       }
       return {record};

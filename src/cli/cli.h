@@ -17,7 +17,7 @@ struct RegistryRead {
   Outcome outcome = Outcome::missing;  // missing: no Setup key or no value in it
   std::uint32_t type = 0;
   std::vector<std::uint8_t> data;
-  std::string errorCode;  // for failed
+  ErrorCode errorCode;  // for failed
   std::string errorMessage;
 };
 
@@ -47,8 +47,7 @@ class Platform {
   virtual std::string computerName() = 0;
   // This machine's registry (no computer) or another's. On failure nullptr,
   // with `errorCode` and `errorMessage` saying why.
-  virtual std::unique_ptr<Registry> connectRegistry(const Argument* computer,
-                                                    std::string& errorCode,
+  virtual std::unique_ptr<Registry> connectRegistry(const Argument* computer, ErrorCode& errorCode,
                                                     std::string& errorMessage) = 0;
   // The entry of folder `dir` named `name` in any letter case, with its path.
   virtual EntryLookup findEntry(const Argument& dir, const std::string& name) = 0;

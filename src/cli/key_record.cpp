@@ -11,7 +11,7 @@ void decodeValue(std::uint32_t type, const std::vector<std::uint8_t>& data, KeyR
   record.productId = std::move(value.productId);
   if (!value.key) {
     record.status = Status::invalid;
-    record.errorCode = "value-too-short";
+    record.errorCode = SourceError::valueTooShort;
     record.errorMessage =
         "the value is " + std::to_string(data.size()) + " bytes, too short to hold a key";
     return;
@@ -65,6 +65,20 @@ const char* statusName(Status status) {
     case Status::absent: return "absent";
     case Status::invalid: return "invalid";
     case Status::error: return "error";
+  }
+  return "";
+}
+
+const char* errorCodeName(const ErrorCode& code) {
+  if (const auto* hive = std::get_if<hive::ErrorCode>(&code)) return hive::errorCodeName(*hive);
+  const auto* own = std::get_if<SourceError>(&code);
+  if (!own) return "";
+  switch (*own) {
+    case SourceError::noHiveFound: return "no-hive-found";
+    case SourceError::cannotConnect: return "cannot-connect";
+    case SourceError::accessDenied: return "access-denied";
+    case SourceError::registryError: return "registry-error";
+    case SourceError::valueTooShort: return "value-too-short";
   }
   return "";
 }

@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
+#include "hive/hive.h"
 #include "keys/product_id_value.h"
 
 namespace cli {
@@ -15,6 +17,11 @@ enum class SourceKind { registry, computer, hive };
 enum class View { none, bits32, bits64 };
 enum class Status { found, absent, invalid, error };
 enum class HiveState { clean, dirty };
+
+// The console program's own reasons, beside the hive reader's.
+enum class SourceError { noHiveFound, cannotConnect, accessDenied, registryError, valueTooShort };
+// Why a record holds no key: nothing, a hive reader's code or one of the program's own.
+using ErrorCode = std::variant<std::monostate, hive::ErrorCode, SourceError>;
 
 // One place a DigitalProductId was looked for, and what came of it. Texts are UTF-8.
 struct KeyRecord {
@@ -29,7 +36,7 @@ struct KeyRecord {
   std::optional<std::uint64_t> valueSize;
   std::optional<HiveState> hiveState;
   bool hasLogFiles = false;  // a dirty hive's .LOG1/.LOG2 lie beside it
-  std::string errorCode;     // set for error and invalid records
+  ErrorCode errorCode;       // set for error and invalid records
   std::string errorMessage;
   std::string hint;  // why the record may not be what was meant, for people
 };
@@ -46,5 +53,8 @@ const char* sourceName(SourceKind source);   // "registry", "computer", "hive"
 const char* viewName(View view);             // "32-bit", "64-bit", or null for none
 const char* statusName(Status status);       // "found", "absent", "invalid", "error"
 const char* hiveStateName(HiveState state);  // "clean", "dirty"
+// The hive reader's names ("cannot-open", ...), "no-hive-found", "cannot-connect",
+// "access-denied", "registry-error", "value-too-short"; "" for none.
+const char* errorCodeName(const ErrorCode& code);
 
 }  // namespace cli

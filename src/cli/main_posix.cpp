@@ -31,9 +31,9 @@ class PosixPlatform : public cli::Platform {
  public:
   bool hasRegistry() const override { return false; }
   std::string computerName() override { return ""; }
-  std::unique_ptr<cli::Registry> connectRegistry(const cli::Argument*, std::string& code,
+  std::unique_ptr<cli::Registry> connectRegistry(const cli::Argument*, cli::ErrorCode& code,
                                                  std::string& message) override {
-    code = "cannot-connect";
+    code = cli::SourceError::cannotConnect;
     message = "this system has no Windows registry";
     return nullptr;
   }

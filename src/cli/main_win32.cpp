@@ -41,8 +41,9 @@ std::string systemMessage(DWORD error) {
   return message + "(error " + std::to_string(error) + ")";
 }
 
-const char* errorCodeFor(LONG status) {
-  return status == ERROR_ACCESS_DENIED ? "access-denied" : "registry-error";
+cli::SourceError errorCodeFor(LONG status) {
+  return status == ERROR_ACCESS_DENIED ? cli::SourceError::accessDenied
+                                       : cli::SourceError::registryError;
 }
 
 class Win32Registry : public cli::Registry {
@@ -195,13 +196,14 @@ class Win32Platform : public cli::Platform {
     return toUtf8(name, length);
   }
 
-  std::unique_ptr<cli::Registry> connectRegistry(const cli::Argument* computer, std::string& code,
+  std::unique_ptr<cli::Registry> connectRegistry(const cli::Argument* computer,
+                                                 cli::ErrorCode& code,
                                                  std::string& message) override {
     if (!computer) return std::make_unique<Win32Registry>(HKEY_LOCAL_MACHINE, false);
     HKEY root = nullptr;
     const LONG status = RegConnectRegistryW(computer->native.c_str(), HKEY_LOCAL_MACHINE, &root);
     if (status != ERROR_SUCCESS) {
-      code = "cannot-connect";
+      code = cli::SourceError::cannotConnect;
       message =
           "cannot connect to the registry of " + computer->text + ": " + systemMessage(status);
       return nullptr;

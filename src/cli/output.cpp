@@ -43,7 +43,7 @@ std::vector<Field> fieldsOf(const KeyRecord& r) {
   return fields;
 }
 
-bool hasError(const KeyRecord& r) { return !r.errorCode.empty(); }
+bool hasError(const KeyRecord& r) { return !std::holds_alternative<std::monostate>(r.errorCode); }
 
 std::string formatJson(const KeyRecord& r) {
   std::string line = "{";
@@ -58,8 +58,8 @@ std::string formatJson(const KeyRecord& r) {
   }
   line += "\"error\":";
   if (hasError(r)) {
-    line +=
-        "{\"code\":" + jsonString(r.errorCode) + ",\"message\":" + jsonString(r.errorMessage) + "}";
+    line += "{\"code\":" + jsonString(errorCodeName(r.errorCode)) +
+            ",\"message\":" + jsonString(r.errorMessage) + "}";
   } else {
     line += "null";
   }
@@ -70,7 +70,8 @@ std::string formatJson(const KeyRecord& r) {
 std::string formatCsv(const KeyRecord& r) {
   std::string line;
   for (const Field& field : fieldsOf(r)) line += csvField(field.text.value_or("")) + ",";
-  line += csvField(r.errorCode) + "," + csvField(r.errorMessage) + "," + csvField(r.hint);
+  line += csvField(errorCodeName(r.errorCode)) + "," + csvField(r.errorMessage) + "," +
+          csvField(r.hint);
   return line + "\n";
 }
 

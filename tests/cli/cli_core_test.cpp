@@ -34,10 +34,10 @@ TEST(DecodeValue, NeedsSixtySevenBytesForAKey) {
     EXPECT_EQ(record.valueSize, c.size);
     if (c.status == Status::found) {
       EXPECT_EQ(record.key, keyFromValueBytes(data)) << c.size;
-      EXPECT_EQ(record.errorCode, "");
+      EXPECT_STREQ(errorCodeName(record.errorCode), "");
     } else {
       EXPECT_EQ(record.key, "");
-      EXPECT_EQ(record.errorCode, "value-too-short");
+      EXPECT_STREQ(errorCodeName(record.errorCode), "value-too-short");
       EXPECT_EQ(record.errorMessage,
                 "the value is " + std::to_string(c.size) + " bytes, too short to hold a key");
     }
@@ -270,7 +270,7 @@ RegistryRead valueRead(std::vector<std::uint8_t> data, std::uint32_t type = 3) {
 RegistryRead failedRead() {
   RegistryRead read;
   read.outcome = RegistryRead::Outcome::failed;
-  read.errorCode = "access-denied";
+  read.errorCode = SourceError::accessDenied;
   read.errorMessage = "cannot open it: Access is denied (error 5)";
   return read;
 }
@@ -335,7 +335,7 @@ TEST(ReadRegistry, FailedViewCarriesItsErrorAndMessage) {
   const auto records = readRegistry(registry, SourceKind::registry, "HERE");
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].status, Status::error);
-  EXPECT_EQ(records[0].errorCode, "access-denied");
+  EXPECT_STREQ(errorCodeName(records[0].errorCode), "access-denied");
   EXPECT_EQ(records[0].errorMessage, "cannot open it: Access is denied (error 5)");
 }
 
@@ -349,11 +349,11 @@ class FakePlatform : public Platform {
 
   bool hasRegistry() const override { return true; }
   std::string computerName() override { return "HERE"; }
-  std::unique_ptr<Registry> connectRegistry(const Argument* computer, std::string& code,
+  std::unique_ptr<Registry> connectRegistry(const Argument* computer, ErrorCode& code,
                                             std::string& message) override {
     const auto it = machines.find(computer ? computer->text : "HERE");
     if (it == machines.end()) {
-      code = "cannot-connect";
+      code = SourceError::cannotConnect;
       message = "cannot connect to the registry of " + computer->text;
       return nullptr;
     }
