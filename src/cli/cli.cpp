@@ -38,7 +38,7 @@ std::string describeMachine(SourceKind source, const std::string& location) {
 }
 
 void applyHiveState(const hive::Hive& file, KeyRecord& record) {
-  record.hiveState = file.state() == hive::HiveState::dirty ? HiveState::dirty : HiveState::clean;
+  record.hiveState = file.state();
   record.hasLogFiles = file.hasLogFiles();
 }
 

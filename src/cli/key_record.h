@@ -16,7 +16,7 @@ enum class SourceKind { registry, computer, hive };
 // The registry view a value was read in; none where no single view applies.
 enum class View { none, bits32, bits64 };
 enum class Status { found, absent, invalid, error };
-enum class HiveState { clean, dirty };
+using hive::HiveState;
 
 // The console program's own reasons, beside the hive reader's.
 enum class SourceError { noHiveFound, cannotConnect, accessDenied, registryError, valueTooShort };
