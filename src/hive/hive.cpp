@@ -116,13 +116,17 @@ struct Hive::Impl {
   Result<Value> valueData(const Cell& vk, std::uint32_t type) const;
 };
 
+// A read that does not fill its buffer is the file having shrunk since it
+// was opened (`truncated`), or the system failing it (`readError`).
 Result<bool> Hive::Impl::readAt(std::uint64_t pos, void* out, std::size_t length) const {
-  if (!source->read(pos, out, length)) {
-    return Error{ErrorCode::truncated, "cannot read " + std::to_string(length) +
-                                           " bytes at offset " + hex(pos) +
-                                           ": the file is shorter than when it was opened"};
+  const ReadStatus status = source->read(pos, out, length);
+  if (status.outcome == ReadStatus::Outcome::complete) return true;
+  const std::string what =
+      "cannot read " + std::to_string(length) + " bytes at offset " + hex(pos) + ": ";
+  if (status.outcome == ReadStatus::Outcome::pastEnd) {
+    return Error{ErrorCode::truncated, what + "the file is shorter than when it was opened"};
   }
-  return true;
+  return Error{ErrorCode::readError, what + status.reason};
 }
 
 // Bins start at 4 KiB boundaries: the bin holding `at` is the nearest valid
@@ -444,6 +448,7 @@ const char* errorCodeName(ErrorCode code) {
     case ErrorCode::inUse: return "in-use";
     case ErrorCode::notARegistryFile: return "not-a-registry-file";
     case ErrorCode::truncated: return "truncated";
+    case ErrorCode::readError: return "read-error";
     case ErrorCode::unsupportedVersion: return "unsupported-version";
     case ErrorCode::corrupt: return "corrupt";
     case ErrorCode::keyNotFound: return "key-not-found";
@@ -454,12 +459,13 @@ const char* errorCodeName(ErrorCode code) {
 
 Result<Hive> Hive::fromSource(std::unique_ptr<ByteSource> source) {
   auto impl = std::make_unique<Impl>();
-  const std::uint64_t fileSize = source->size();
+  impl->source = std::move(source);
+  const std::uint64_t fileSize = impl->source->size();
   std::uint8_t base[4096] = {};
   const std::size_t have = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, 4096));
-  if (have && !source->read(0, base, have)) {
-    return Error{ErrorCode::cannotOpen,
-                 "cannot read the file's first " + std::to_string(have) + " bytes"};
+  if (have) {
+    Result<bool> r = impl->readAt(0, base, have);
+    if (!r) return r.error();
   }
   if (have < 4 || std::memcmp(base, "regf", 4) != 0) {
     return Error{ErrorCode::notARegistryFile,
@@ -507,13 +513,11 @@ Result<Hive> Hive::fromSource(std::unique_ptr<ByteSource> source) {
                      ", but the file ends at " + hex(fileSize)};
   }
   std::uint8_t first[8];
-  if (!source->read(kBinsStart, first, 8)) {
-    return Error{ErrorCode::cannotOpen, "cannot read the first hive bin"};
-  }
+  Result<bool> r = impl->readAt(kBinsStart, first, sizeof first);
+  if (!r) return r.error();
   if (std::memcmp(first, "hbin", 4) != 0 || le32(first + 4) != 0) {
     return corruptAt("hive bin", kBinsStart, "the first hive bin's header is missing");
   }
-  impl->source = std::move(source);
   Result<KeyNode> root = impl->keyNode(impl->rootCell, "root key", nullptr, nullptr);
   if (!root) return root.error();
   return Hive(std::move(impl));

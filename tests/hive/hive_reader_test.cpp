@@ -202,7 +202,7 @@ TEST(HiveLookup, NonAsciiNamesInBothEncodings) {
 class CountingSource : public OwnedSource {
  public:
   using OwnedSource::OwnedSource;
-  bool read(std::uint64_t offset, void* out, std::size_t length) const override {
+  hive::ReadStatus read(std::uint64_t offset, void* out, std::size_t length) const override {
     ++reads;
     bytes += length;
     return OwnedSource::read(offset, out, length);
@@ -371,6 +371,7 @@ TEST(HiveFile, ErrorCodeNamesAreStable) {
       {ErrorCode::inUse, "in-use"},
       {ErrorCode::notARegistryFile, "not-a-registry-file"},
       {ErrorCode::truncated, "truncated"},
+      {ErrorCode::readError, "read-error"},
       {ErrorCode::unsupportedVersion, "unsupported-version"},
       {ErrorCode::corrupt, "corrupt"},
       {ErrorCode::keyNotFound, "key-not-found"},
