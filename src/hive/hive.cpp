@@ -88,6 +88,7 @@ struct KeyNode {
   std::uint32_t subkeyList = 0;
   std::uint32_t valueCount = 0;
   std::uint32_t valueList = 0;
+  StoredName name;
 };
 
 // A subkey list as read: where it is, its two signature letters ("ri", "li",
@@ -126,6 +127,13 @@ struct BigDataRecord {
   std::uint32_t segmentList = 0;
 };
 
+// What one pass over a leaf found; `passedOver`: entries whose hash or hint
+// did not fit were left for the second pass.
+struct LeafMatch {
+  std::optional<KeyNode> key;
+  bool passedOver = false;
+};
+
 }  // namespace
 
 struct Hive::Impl {
@@ -145,12 +153,13 @@ struct Hive::Impl {
   Result<Bin> findBin(std::uint64_t at, const char* what) const;
   Result<Cell> cell(std::uint32_t offset, const char* what) const;
   Result<bool> nameIs(const StoredName& stored, const std::u16string& want) const;
-  Result<KeyNode> keyNode(std::uint32_t offset, const char* what, std::vector<std::uint8_t>* name,
-                          bool* compressed) const;
+  Result<KeyNode> keyNode(std::uint32_t offset, const char* what) const;
   Result<SubkeyList> subkeyList(std::uint32_t offset) const;
-  Result<std::uint32_t> findSubkey(const KeyNode& parent, const std::u16string& name) const;
-  Result<std::uint32_t> searchLeaf(const SubkeyList& leaf, const std::u16string& name,
-                                   std::uint32_t hash, bool filtered, bool* anyFiltered) const;
+  Result<std::vector<std::uint32_t>> leavesOf(const SubkeyList& indexRoot) const;
+  Result<LeafMatch> searchLeaf(const SubkeyList& leaf, const std::u16string& name,
+                               std::uint32_t hash, bool filtered) const;
+  Result<std::optional<KeyNode>> findSubkey(const KeyNode& parent,
+                                            const std::u16string& name) const;
   Result<ValueRecord> valueRecord(std::uint32_t offset) const;
   Result<Value> valueData(const ValueRecord& vk) const;
   Result<Value> inlineValue(const ValueRecord& vk) const;
@@ -256,26 +265,16 @@ Result<bool> Hive::Impl::nameIs(const StoredName& stored, const std::u16string& 
   return namesEqual(text, stored.length, stored.compressed, want);
 }
 
-// Reads the key node at `offset`; with `name`, also its name's bytes.
-Result<KeyNode> Hive::Impl::keyNode(std::uint32_t offset, const char* what,
-                                    std::vector<std::uint8_t>* name, bool* compressed) const {
+Result<KeyNode> Hive::Impl::keyNode(std::uint32_t offset, const char* what) const {
   Result<Cell> c = cell(offset, what);
   if (!c) return c.error();
   const Cell& k = c.value();
   if (k.size < kNkHeader) {
-    return corruptAt(
-        what, k.at(),
-        "its cell of " + std::to_string(k.size) + " bytes is too small for a key node");
+    return corruptAt(what, k.at(), "its cell of " + bytes(k.size) + " is too small for a key node");
   }
   std::uint8_t h[kNkHeader];
   if (auto e = readAt(k.pos, h, sizeof h)) return *e;
   if (h[0] != 'n' || h[1] != 'k') return corruptAt(what, k.at(), "it is not a key node (\"nk\")");
-  const std::uint16_t nameLength = le16(h + 72);
-  if (nameLength > k.size - kNkHeader) {
-    return corruptAt(
-        what, k.at(),
-        "its name of " + std::to_string(nameLength) + " bytes is longer than its cell");
-  }
   KeyNode node;
   node.cell = offset;
   node.at = k.at();
@@ -283,12 +282,10 @@ Result<KeyNode> Hive::Impl::keyNode(std::uint32_t offset, const char* what,
   node.subkeyList = le32(h + 28);
   node.valueCount = le32(h + 36);
   node.valueList = le32(h + 40);
-  if (name) {
-    name->resize(nameLength);
-    if (nameLength) {
-      if (auto e = readAt(k.pos + kNkHeader, name->data(), nameLength)) return *e;
-    }
-    *compressed = (le16(h + 2) & kKeyCompName) != 0;
+  node.name = StoredName{k.pos + kNkHeader, le16(h + 72), (le16(h + 2) & kKeyCompName) != 0};
+  if (node.name.length > k.size - kNkHeader) {
+    return corruptAt(what, k.at(),
+                     "its name of " + bytes(node.name.length) + " is longer than its cell");
   }
   return node;
 }
@@ -324,13 +321,32 @@ Result<SubkeyList> Hive::Impl::subkeyList(std::uint32_t offset) const {
   return list;
 }
 
+// The leaves an index root lists; one listed twice would multiply the work of
+// a lookup, and one that is the root itself would never end it.
+Result<std::vector<std::uint32_t>> Hive::Impl::leavesOf(const SubkeyList& indexRoot) const {
+  std::vector<std::uint32_t> leaves(indexRoot.count);
+  for (std::uint32_t i = 0; i < indexRoot.count; ++i) leaves[i] = indexRoot.entryCell(i);
+  std::vector<std::uint32_t> sorted = leaves;
+  std::sort(sorted.begin(), sorted.end());
+  for (std::size_t i = 0; i < sorted.size(); ++i) {
+    if (sorted[i] == indexRoot.offset) {
+      return corruptAt("subkey list", indexRoot.cell.at(), "the index root lists itself");
+    }
+    if (i && sorted[i] == sorted[i - 1]) {
+      return corruptAt(
+          "subkey list", indexRoot.cell.at(),
+          "the index root lists the leaf at " + hex(kBinsStart + sorted[i]) + " twice");
+    }
+  }
+  return leaves;
+}
+
 // Looks through one leaf (li, lf or lh). The first pass (`filtered`) reads only
 // the keys whose hash or hint fits; the second the others, since writers
 // other than Windows compute hashes differently and a hint is only a hint.
-Result<std::uint32_t> Hive::Impl::searchLeaf(const SubkeyList& leaf, const std::u16string& name,
-                                             std::uint32_t hash, bool filtered,
-                                             bool* anyFiltered) const {
-  std::vector<std::uint8_t> keyName;
+Result<LeafMatch> Hive::Impl::searchLeaf(const SubkeyList& leaf, const std::u16string& name,
+                                         std::uint32_t hash, bool filtered) const {
+  LeafMatch match;
   for (std::uint32_t i = 0; i < leaf.count; ++i) {
     const std::uint32_t offset = leaf.entryCell(i);
     if (offset == leaf.offset) {
@@ -339,63 +355,60 @@ Result<std::uint32_t> Hive::Impl::searchLeaf(const SubkeyList& leaf, const std::
     bool fits = true;
     if (leaf.kind[1] == 'h') fits = le32(leaf.entryTag(i)) == hash;
     if (leaf.kind[1] == 'f') fits = hintFits(leaf.entryTag(i), name);
-    if (!fits) *anyFiltered = true;
+    if (!fits) match.passedOver = true;
     if (fits != filtered) continue;
-    bool compressed = false;
-    Result<KeyNode> k = keyNode(offset, "key", &keyName, &compressed);
+    Result<KeyNode> k = keyNode(offset, "key");
     if (!k) return k.error();
-    if (namesEqual(keyName.data(), keyName.size(), compressed, name)) return offset;
+    Result<bool> same = nameIs(k.value().name, name);
+    if (!same) return same.error();
+    if (same.value()) {
+      match.key = k.value();
+      return match;
+    }
   }
-  return kNoCell;
+  return match;
 }
 
-Result<std::uint32_t> Hive::Impl::findSubkey(const KeyNode& parent,
-                                             const std::u16string& name) const {
-  if (parent.subkeyCount == 0) return kNoCell;
+// Both passes of searchLeaf, over the parent's one leaf or over every leaf of
+// its index root.
+Result<std::optional<KeyNode>> Hive::Impl::findSubkey(const KeyNode& parent,
+                                                      const std::u16string& name) const {
+  if (parent.subkeyCount == 0) return std::optional<KeyNode>();
   Result<SubkeyList> top = subkeyList(parent.subkeyList);
   if (!top) return top.error();
   const SubkeyList& root = top.value();
-  const std::uint32_t hash = nameHash(name);
-  bool anyFiltered = false;
-  if (!root.isIndexRoot()) {
-    for (bool filtered : {true, false}) {
-      if (!filtered && !anyFiltered) break;
-      Result<std::uint32_t> found = searchLeaf(root, name, hash, filtered, &anyFiltered);
-      if (!found || found.value() != kNoCell) return found;
-    }
-    return kNoCell;
-  }
-  const char* what = "subkey list";
   std::vector<std::uint32_t> leaves;
-  for (std::uint32_t i = 0; i < root.count; ++i) leaves.push_back(root.entryCell(i));
-  // A leaf listed twice would multiply the work of a lookup.
-  std::vector<std::uint32_t> sorted = leaves;
-  std::sort(sorted.begin(), sorted.end());
-  for (std::size_t i = 0; i < sorted.size(); ++i) {
-    if (sorted[i] == parent.subkeyList) {
-      return corruptAt(what, root.cell.at(), "the index root lists itself");
-    }
-    if (i && sorted[i] == sorted[i - 1]) {
-      return corruptAt(
-          what, root.cell.at(),
-          "the index root lists the leaf at " + hex(kBinsStart + sorted[i]) + " twice");
-    }
+  if (root.isIndexRoot()) {
+    Result<std::vector<std::uint32_t>> listed = leavesOf(root);
+    if (!listed) return listed.error();
+    leaves = std::move(listed.value());
   }
+  const std::size_t leafCount = root.isIndexRoot() ? leaves.size() : 1;
+  const std::uint32_t hash = nameHash(name);
+  bool passedOver = false;
+  SubkeyList listedLeaf;
   for (bool filtered : {true, false}) {
-    if (!filtered && !anyFiltered) break;
-    for (std::uint32_t offset : leaves) {
-      Result<SubkeyList> leaf = subkeyList(offset);
-      if (!leaf) return leaf.error();
-      if (leaf.value().isIndexRoot()) {
-        return corruptAt(what, leaf.value().cell.at(),
-                         "the index root at " + hex(kBinsStart + parent.subkeyList) +
-                             " points to another index root");
+    if (!filtered && !passedOver) break;
+    for (std::size_t i = 0; i < leafCount; ++i) {
+      const SubkeyList* leaf = &root;
+      if (root.isIndexRoot()) {
+        Result<SubkeyList> read = subkeyList(leaves[i]);
+        if (!read) return read.error();
+        if (read.value().isIndexRoot()) {
+          return corruptAt("subkey list", read.value().cell.at(),
+                           "the index root at " + hex(kBinsStart + parent.subkeyList) +
+                               " points to another index root");
+        }
+        listedLeaf = std::move(read.value());
+        leaf = &listedLeaf;
       }
-      Result<std::uint32_t> found = searchLeaf(leaf.value(), name, hash, filtered, &anyFiltered);
-      if (!found || found.value() != kNoCell) return found;
+      Result<LeafMatch> match = searchLeaf(*leaf, name, hash, filtered);
+      if (!match) return match.error();
+      if (match.value().key) return match.value().key;
+      passedOver = passedOver || match.value().passedOver;
     }
   }
-  return kNoCell;
+  return std::optional<KeyNode>();
 }
 
 Result<ValueRecord> Hive::Impl::valueRecord(std::uint32_t offset) const {
@@ -583,7 +596,7 @@ Result<Hive> Hive::fromSource(std::unique_ptr<ByteSource> source) {
   if (std::memcmp(first, "hbin", 4) != 0 || le32(first + 4) != 0) {
     return corruptAt("hive bin", kBinsStart, "the first hive bin's header is missing");
   }
-  Result<KeyNode> root = impl->keyNode(impl->rootCell, "root key", nullptr, nullptr);
+  Result<KeyNode> root = impl->keyNode(impl->rootCell, "root key");
   if (!root) return root.error();
   return Hive(std::move(impl));
 }
@@ -608,8 +621,9 @@ std::u16string Hive::embeddedName() const { return impl_->embeddedName; }
 Key Hive::root() const { return Key{impl_->rootCell}; }
 
 Result<Key> Hive::findKey(std::string_view path) const {
-  Result<KeyNode> node = impl_->keyNode(impl_->rootCell, "root key", nullptr, nullptr);
-  if (!node) return node.error();
+  Result<KeyNode> root = impl_->keyNode(impl_->rootCell, "root key");
+  if (!root) return root.error();
+  KeyNode node = root.value();
   std::string_view rest = path;
   std::string parentName;
   while (!rest.empty()) {
@@ -622,23 +636,22 @@ Result<Key> Hive::findKey(std::string_view path) const {
       return Error{ErrorCode::keyNotFound,
                    "key not found: " + std::string(path) + " (the path is not valid UTF-8)"};
     }
-    Result<std::uint32_t> found = impl_->findSubkey(node.value(), name);
+    Result<std::optional<KeyNode>> found = impl_->findSubkey(node, name);
     if (!found) return found.error();
-    if (found.value() == kNoCell) {
+    if (!found.value()) {
       return Error{ErrorCode::keyNotFound,
                    "key not found: " + std::string(path) + " (no subkey \"" + std::string(part) +
                        "\" under " +
                        (parentName.empty() ? "the root key" : "\"" + parentName + "\"") + ")"};
     }
-    node = impl_->keyNode(found.value(), "key", nullptr, nullptr);
-    if (!node) return node.error();
+    node = *found.value();
     parentName = std::string(part);
   }
-  return Key{node.value().cell};
+  return Key{node.cell};
 }
 
 Result<Value> Hive::readValue(Key key, std::string_view name) const {
-  Result<KeyNode> node = impl_->keyNode(key.cell, "key", nullptr, nullptr);
+  Result<KeyNode> node = impl_->keyNode(key.cell, "key");
   if (!node) return node.error();
   std::u16string want;
   const Error notFound{ErrorCode::valueNotFound, "value not found: \"" + std::string(name) +
