@@ -300,6 +300,26 @@ TEST(HiveFile, ReportsStateVersionAndLogFiles) {
   rmdir(dir);
 }
 
+TEST(HiveFile, AFileThatShrinksOnceOpenIsTruncatedNotAReadError) {
+  char dir[] = "/tmp/tamsket-hive-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string copy = std::string(dir) + "/SOFTWARE";
+  const Bytes bytes = readFile(fixturePath("software.hive"));
+  std::ofstream(copy, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  auto h = Hive::open(copy);
+  ASSERT_TRUE(h) << h.error().message;
+  ASSERT_EQ(truncate(copy.c_str(), 0x1100), 0);  // the root key stays, its subkeys go
+  auto key = h.value().findKey("Microsoft\\Exchange\\Setup");
+  ASSERT_FALSE(key);
+  EXPECT_EQ(key.error().code, ErrorCode::truncated) << key.error().message;
+  EXPECT_NE(key.error().message.find("shorter than when it was opened"), std::string::npos)
+      << key.error().message;
+  std::remove(copy.c_str());
+  rmdir(dir);
+}
+
 // The flags this process holds `path` open with (from /proc), or -1.
 int openFlagsOf(const std::string& path) {
   char real[4096];
