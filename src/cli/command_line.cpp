@@ -138,7 +138,8 @@ std::string usageText(bool hasRegistry) {
       "two apart (--json 2>errors.txt | jq ..., not 2>&1 | jq).\n"
       "\n"
       "Error codes: cannot-open, not-a-file, in-use, not-a-registry-file, truncated,\n"
-      "unsupported-version, corrupt (hive files), no-hive-found (--windows)";
+      "read-error, unsupported-version, corrupt (hive files), no-hive-found\n"
+      "(--windows)";
   text += hasRegistry
               ? ",\ncannot-connect, access-denied, registry-error (registries), value-too-short\n"
                 "(invalid records).\n"

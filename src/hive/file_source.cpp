@@ -51,15 +51,32 @@ std::string toUtf8(const std::wstring& text) {
   return out;
 }
 
+// The C runtime's words for `error`, and the Windows error behind it.
+std::string systemReason(int error, unsigned long windowsError) {
+  return std::string(std::strerror(error)) + " (Windows error " + std::to_string(windowsError) +
+         ")";
+}
+
 class StdioFileSource : public ByteSource {
  public:
   StdioFileSource(std::FILE* file, std::uint64_t size) : file_(file), size_(size) {}
   ~StdioFileSource() override { std::fclose(file_); }
   std::uint64_t size() const override { return size_; }
-  bool read(std::uint64_t offset, void* out, std::size_t length) const override {
-    if (offset > size_ || length > size_ - offset) return false;
-    if (_fseeki64(file_, static_cast<__int64>(offset), SEEK_SET) != 0) return false;
-    return std::fread(out, 1, length, file_) == length;
+  ReadStatus read(std::uint64_t offset, void* out, std::size_t length) const override {
+    if (offset > size_ || length > size_ - offset) return ReadStatus::pastEnd();
+    errno = 0;
+    _doserrno = 0;
+    if (_fseeki64(file_, static_cast<__int64>(offset), SEEK_SET) != 0) {
+      return ReadStatus::failed(systemReason(errno, _doserrno));
+    }
+    if (std::fread(out, 1, length, file_) == length) return {};
+    const int error = errno;
+    const unsigned long windowsError = _doserrno;
+    const bool failed = std::ferror(file_) != 0;
+    std::clearerr(file_);  // the next read is tried afresh
+    // Without an error the file ended early: it has shrunk since it was opened.
+    if (!failed) return ReadStatus::pastEnd();
+    return ReadStatus::failed(systemReason(error, windowsError));
   }
 
  private:
@@ -76,18 +93,19 @@ class PosixFileSource : public ByteSource {
   PosixFileSource(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
   ~PosixFileSource() override { ::close(fd_); }
   std::uint64_t size() const override { return size_; }
-  bool read(std::uint64_t offset, void* out, std::size_t length) const override {
-    if (offset > size_ || length > size_ - offset) return false;
+  ReadStatus read(std::uint64_t offset, void* out, std::size_t length) const override {
+    if (offset > size_ || length > size_ - offset) return ReadStatus::pastEnd();
     auto* p = static_cast<char*>(out);
     while (length) {
       const ssize_t n = ::pread(fd_, p, length, static_cast<off_t>(offset));
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
+      if (n < 0) return ReadStatus::failed(std::strerror(errno));
+      if (n == 0) return ReadStatus::pastEnd();  // the file has shrunk since it was opened
       p += n;
       offset += static_cast<std::uint64_t>(n);
       length -= static_cast<std::size_t>(n);
     }
-    return true;
+    return {};
   }
 
  private:
@@ -127,8 +145,7 @@ Result<std::unique_ptr<ByteSource>> openFileSource(const PathString& path) {
                                          ": another program has it open without sharing it "
                                          "(Windows error 32)"};
     }
-    return cannotOpen(path, std::string(std::strerror(error)) + " (Windows error " +
-                                std::to_string(windowsError) + ")");
+    return cannotOpen(path, systemReason(error, windowsError));
   }
   const DWORD type = GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))));
   if (type != FILE_TYPE_DISK) {

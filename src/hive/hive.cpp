@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "hive/file_source.h"
 #include "hive/names.h"
@@ -13,6 +14,8 @@
 //           4096 bytes, filled with cells
 // A cell is a 4-byte size (negative when in use, a multiple of 8, including
 // itself) and its payload; cells are addressed by their offset from 0x1000.
+// Each record a lookup passes through (nk, the subkey lists, vk, db) is read
+// once, into the struct named after it below, and checked as it is read.
 // Offsets in error messages are file offsets, as a hex editor shows them.
 
 namespace hive {
@@ -27,8 +30,10 @@ constexpr std::uint32_t kSegmentSize = 16344;  // data bytes per big-data segmen
 constexpr std::uint64_t kMaxBinPages = 16384;  // 64 MiB
 constexpr std::uint16_t kKeyCompName = 0x0020;
 constexpr std::uint16_t kValueCompName = 0x0001;
+constexpr std::uint32_t kDataInline = 0x80000000;
 constexpr std::size_t kNkHeader = 76;
 constexpr std::size_t kVkHeader = 20;
+constexpr std::size_t kDbHeader = 8;
 
 std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 std::uint32_t le32(const std::uint8_t* p) {
@@ -53,6 +58,8 @@ Error corruptAt(const char* what, std::uint64_t fileOffset, const std::string& w
                std::string("corrupt ") + what + " at offset " + hex(fileOffset) + ": " + why};
 }
 
+std::string bytes(std::uint64_t n) { return std::to_string(n) + " bytes"; }
+
 // Where a cell's payload lies in the file, and how many bytes it holds.
 struct Cell {
   std::uint64_t pos = 0;
@@ -65,6 +72,25 @@ struct Bin {
   std::uint64_t end = 0;
 };
 
+// A key's or a value's name where its record keeps it: Latin-1 bytes when
+// `compressed`, else UTF-16LE.
+struct StoredName {
+  std::uint64_t pos = 0;
+  std::uint16_t length = 0;  // in bytes
+  bool compressed = false;
+};
+
+// A key node (nk): the parts a lookup uses.
+struct KeyNode {
+  std::uint32_t cell = 0;
+  std::uint64_t at = 0;
+  std::uint32_t subkeyCount = 0;
+  std::uint32_t subkeyList = 0;
+  std::uint32_t valueCount = 0;
+  std::uint32_t valueList = 0;
+  StoredName name;
+};
+
 // A subkey list as read: where it is, its two signature letters ("ri", "li",
 // "lf" or "lh") and its entries, 4 bytes each for ri and li, 8 for lf and lh.
 struct SubkeyList {
@@ -75,16 +101,37 @@ struct SubkeyList {
   std::size_t entrySize = 0;
   std::vector<std::uint8_t> entries;
   bool isIndexRoot() const { return kind[0] == 'r'; }
+  std::uint32_t entryCell(std::uint32_t i) const { return le32(entries.data() + i * entrySize); }
+  const std::uint8_t* entryTag(std::uint32_t i) const {  // lf: a hint; lh: a hash
+    return entries.data() + i * entrySize + 4;
+  }
 };
 
-// The parts of a key node a lookup uses.
-struct KeyNode {
-  std::uint32_t cell = 0;
+// A value record (vk). Its data is kept in one of three ways: up to 4 bytes in
+// the data offset field itself (`inlineData`), in the one cell that field
+// names, or as big data (a db record) when the cell is smaller than the data.
+struct ValueRecord {
   std::uint64_t at = 0;
-  std::uint32_t subkeyCount = 0;
-  std::uint32_t subkeyList = 0;
-  std::uint32_t valueCount = 0;
-  std::uint32_t valueList = 0;
+  StoredName name;
+  std::uint32_t type = 0;
+  std::uint32_t dataSize = 0;  // without the inline flag
+  bool inlineData = false;
+  std::uint32_t dataOffset = 0;  // the inline bytes themselves when `inlineData`
+};
+
+// A big-data record (db): the data lies in `segmentCount` cells of 16,344
+// bytes (the last one shorter), listed in the cell `segmentList`.
+struct BigDataRecord {
+  std::uint64_t at = 0;
+  std::uint32_t segmentCount = 0;
+  std::uint32_t segmentList = 0;
+};
+
+// What one pass over a leaf found; `passedOver`: entries whose hash or hint
+// did not fit were left for the second pass.
+struct LeafMatch {
+  std::optional<KeyNode> key;
+  bool passedOver = false;
 };
 
 }  // namespace
@@ -102,27 +149,35 @@ struct Hive::Impl {
   mutable Bin recentBins[8];
   mutable unsigned nextBin = 0;
 
-  Result<bool> readAt(std::uint64_t pos, void* out, std::size_t length) const;
+  std::optional<Error> readAt(std::uint64_t pos, void* out, std::size_t length) const;
   Result<Bin> findBin(std::uint64_t at, const char* what) const;
   Result<Cell> cell(std::uint32_t offset, const char* what) const;
-  Result<KeyNode> keyNode(std::uint32_t offset, const char* what, std::vector<std::uint8_t>* name,
-                          bool* compressed) const;
-  Result<bool> nameMatches(const Cell& c, std::size_t nameOffset, std::size_t length,
-                           bool compressed, const std::u16string& want) const;
+  Result<bool> nameIs(const StoredName& stored, const std::u16string& want) const;
+  Result<KeyNode> keyNode(std::uint32_t offset, const char* what) const;
   Result<SubkeyList> subkeyList(std::uint32_t offset) const;
-  Result<std::uint32_t> findSubkey(const KeyNode& parent, const std::u16string& name) const;
-  Result<std::uint32_t> searchLeaf(const SubkeyList& leaf, const std::u16string& name,
-                                   std::uint32_t hash, bool filtered, bool* anyFiltered) const;
-  Result<Value> valueData(const Cell& vk, std::uint32_t type) const;
+  Result<std::vector<std::uint32_t>> leavesOf(const SubkeyList& indexRoot) const;
+  Result<LeafMatch> searchLeaf(const SubkeyList& leaf, const std::u16string& name,
+                               std::uint32_t hash, bool filtered) const;
+  Result<std::optional<KeyNode>> findSubkey(const KeyNode& parent,
+                                            const std::u16string& name) const;
+  Result<ValueRecord> valueRecord(std::uint32_t offset) const;
+  Result<Value> valueData(const ValueRecord& vk) const;
+  Result<Value> inlineValue(const ValueRecord& vk) const;
+  Result<Value> cellValue(const ValueRecord& vk, const Cell& data) const;
+  Result<BigDataRecord> bigDataRecord(const ValueRecord& vk, const Cell& data) const;
+  Result<Value> bigDataValue(const ValueRecord& vk, const BigDataRecord& db) const;
 };
 
-Result<bool> Hive::Impl::readAt(std::uint64_t pos, void* out, std::size_t length) const {
-  if (!source->read(pos, out, length)) {
-    return Error{ErrorCode::truncated, "cannot read " + std::to_string(length) +
-                                           " bytes at offset " + hex(pos) +
-                                           ": the file is shorter than when it was opened"};
+// A read that does not fill its buffer is the file having shrunk since it
+// was opened (`truncated`), or the system failing it (`readError`).
+std::optional<Error> Hive::Impl::readAt(std::uint64_t pos, void* out, std::size_t length) const {
+  const ReadStatus status = source->read(pos, out, length);
+  if (status.outcome == ReadStatus::Outcome::complete) return std::nullopt;
+  const std::string what = "cannot read " + bytes(length) + " at offset " + hex(pos) + ": ";
+  if (status.outcome == ReadStatus::Outcome::pastEnd) {
+    return Error{ErrorCode::truncated, what + "the file is shorter than when it was opened"};
   }
-  return true;
+  return Error{ErrorCode::readError, what + status.reason};
 }
 
 // Bins start at 4 KiB boundaries: the bin holding `at` is the nearest valid
@@ -136,8 +191,7 @@ Result<Bin> Hive::Impl::findBin(std::uint64_t at, const char* what) const {
   std::uint64_t page = at & ~std::uint64_t{0xFFF};
   for (std::uint64_t steps = 0; page >= kBinsStart && steps < kMaxBinPages; ++steps, page -= 4096) {
     std::uint8_t h[32];
-    Result<bool> r = readAt(page, h, sizeof h);
-    if (!r) return r.error();
+    if (auto e = readAt(page, h, sizeof h)) return *e;
     if (std::memcmp(h, "hbin", 4) != 0) continue;
     const std::uint32_t offset = le32(h + 4);
     const std::uint32_t size = le32(h + 8);
@@ -180,8 +234,7 @@ Result<Cell> Hive::Impl::cell(std::uint32_t offset, const char* what) const {
   Result<Bin> bin = findBin(at, what);
   if (!bin) return bin.error();
   std::uint8_t raw[4];
-  Result<bool> r = readAt(at, raw, 4);
-  if (!r) return r.error();
+  if (auto e = readAt(at, raw, 4)) return *e;
   const std::int64_t signedSize = static_cast<std::int32_t>(le32(raw));
   if (signedSize == 0) return corruptAt(what, at, "the cell's size is 0");
   if (signedSize > 0) return corruptAt(what, at, "the cell is marked free");
@@ -196,27 +249,32 @@ Result<Cell> Hive::Impl::cell(std::uint32_t offset, const char* what) const {
   return Cell{at + 4, static_cast<std::uint32_t>(size - 4)};
 }
 
-// Reads the key node at `offset`; with `name`, also its name's bytes.
-Result<KeyNode> Hive::Impl::keyNode(std::uint32_t offset, const char* what,
-                                    std::vector<std::uint8_t>* name, bool* compressed) const {
+// The name's bytes are read only when its length can match.
+Result<bool> Hive::Impl::nameIs(const StoredName& stored, const std::u16string& want) const {
+  if (stored.length != (stored.compressed ? want.size() : want.size() * 2)) return false;
+  std::uint8_t small[512];
+  std::vector<std::uint8_t> large;
+  std::uint8_t* text = small;
+  if (stored.length > sizeof small) {
+    large.resize(stored.length);
+    text = large.data();
+  }
+  if (stored.length) {
+    if (auto e = readAt(stored.pos, text, stored.length)) return *e;
+  }
+  return namesEqual(text, stored.length, stored.compressed, want);
+}
+
+Result<KeyNode> Hive::Impl::keyNode(std::uint32_t offset, const char* what) const {
   Result<Cell> c = cell(offset, what);
   if (!c) return c.error();
   const Cell& k = c.value();
   if (k.size < kNkHeader) {
-    return corruptAt(
-        what, k.at(),
-        "its cell of " + std::to_string(k.size) + " bytes is too small for a key node");
+    return corruptAt(what, k.at(), "its cell of " + bytes(k.size) + " is too small for a key node");
   }
   std::uint8_t h[kNkHeader];
-  Result<bool> r = readAt(k.pos, h, sizeof h);
-  if (!r) return r.error();
+  if (auto e = readAt(k.pos, h, sizeof h)) return *e;
   if (h[0] != 'n' || h[1] != 'k') return corruptAt(what, k.at(), "it is not a key node (\"nk\")");
-  const std::uint16_t nameLength = le16(h + 72);
-  if (nameLength > k.size - kNkHeader) {
-    return corruptAt(
-        what, k.at(),
-        "its name of " + std::to_string(nameLength) + " bytes is longer than its cell");
-  }
   KeyNode node;
   node.cell = offset;
   node.at = k.at();
@@ -224,26 +282,12 @@ Result<KeyNode> Hive::Impl::keyNode(std::uint32_t offset, const char* what,
   node.subkeyList = le32(h + 28);
   node.valueCount = le32(h + 36);
   node.valueList = le32(h + 40);
-  if (name) {
-    name->resize(nameLength);
-    if (nameLength) {
-      r = readAt(k.pos + kNkHeader, name->data(), nameLength);
-      if (!r) return r.error();
-    }
-    *compressed = (le16(h + 2) & kKeyCompName) != 0;
+  node.name = StoredName{k.pos + kNkHeader, le16(h + 72), (le16(h + 2) & kKeyCompName) != 0};
+  if (node.name.length > k.size - kNkHeader) {
+    return corruptAt(what, k.at(),
+                     "its name of " + bytes(node.name.length) + " is longer than its cell");
   }
   return node;
-}
-
-Result<bool> Hive::Impl::nameMatches(const Cell& c, std::size_t nameOffset, std::size_t length,
-                                     bool compressed, const std::u16string& want) const {
-  if (length != (compressed ? want.size() : want.size() * 2)) return false;
-  std::vector<std::uint8_t> bytes(length);
-  if (length) {
-    Result<bool> r = readAt(c.pos + nameOffset, bytes.data(), length);
-    if (!r) return r;
-  }
-  return namesEqual(bytes.data(), length, compressed, want);
 }
 
 Result<SubkeyList> Hive::Impl::subkeyList(std::uint32_t offset) const {
@@ -256,183 +300,223 @@ Result<SubkeyList> Hive::Impl::subkeyList(std::uint32_t offset) const {
   if (list.cell.size < 4)
     return corruptAt(what, list.cell.at(), "its cell is too small for a list");
   std::uint8_t h[4];
-  Result<bool> r = readAt(list.cell.pos, h, 4);
-  if (!r) return r.error();
-  std::size_t& entrySize = list.entrySize;
-  if ((h[0] == 'l' || h[0] == 'r') && h[1] == 'i') entrySize = 4;
-  if (h[0] == 'l' && (h[1] == 'f' || h[1] == 'h')) entrySize = 8;
-  if (entrySize == 0) {
+  if (auto e = readAt(list.cell.pos, h, 4)) return *e;
+  if ((h[0] == 'l' || h[0] == 'r') && h[1] == 'i') list.entrySize = 4;
+  if (h[0] == 'l' && (h[1] == 'f' || h[1] == 'h')) list.entrySize = 8;
+  if (list.entrySize == 0) {
     return corruptAt(what, list.cell.at(), "unknown list signature " + hex(le16(h)));
   }
   list.kind[0] = static_cast<char>(h[0]);
   list.kind[1] = static_cast<char>(h[1]);
   list.count = le16(h + 2);
-  if (list.count * entrySize > list.cell.size - 4) {
-    return corruptAt(what, list.cell.at(),
-                     std::to_string(list.count) + " entries do not fit in its cell of " +
-                         std::to_string(list.cell.size) + " bytes");
+  if (list.count * list.entrySize > list.cell.size - 4) {
+    return corruptAt(
+        what, list.cell.at(),
+        std::to_string(list.count) + " entries do not fit in its cell of " + bytes(list.cell.size));
   }
-  list.entries.resize(list.count * entrySize);
+  list.entries.resize(list.count * list.entrySize);
   if (list.count) {
-    r = readAt(list.cell.pos + 4, list.entries.data(), list.entries.size());
-    if (!r) return r.error();
+    if (auto e = readAt(list.cell.pos + 4, list.entries.data(), list.entries.size())) return *e;
   }
   return list;
+}
+
+// The leaves an index root lists; one listed twice would multiply the work of
+// a lookup, and one that is the root itself would never end it.
+Result<std::vector<std::uint32_t>> Hive::Impl::leavesOf(const SubkeyList& indexRoot) const {
+  std::vector<std::uint32_t> leaves(indexRoot.count);
+  for (std::uint32_t i = 0; i < indexRoot.count; ++i) leaves[i] = indexRoot.entryCell(i);
+  std::vector<std::uint32_t> sorted = leaves;
+  std::sort(sorted.begin(), sorted.end());
+  for (std::size_t i = 0; i < sorted.size(); ++i) {
+    if (sorted[i] == indexRoot.offset) {
+      return corruptAt("subkey list", indexRoot.cell.at(), "the index root lists itself");
+    }
+    if (i && sorted[i] == sorted[i - 1]) {
+      return corruptAt(
+          "subkey list", indexRoot.cell.at(),
+          "the index root lists the leaf at " + hex(kBinsStart + sorted[i]) + " twice");
+    }
+  }
+  return leaves;
 }
 
 // Looks through one leaf (li, lf or lh). The first pass (`filtered`) reads only
 // the keys whose hash or hint fits; the second the others, since writers
 // other than Windows compute hashes differently and a hint is only a hint.
-Result<std::uint32_t> Hive::Impl::searchLeaf(const SubkeyList& leaf, const std::u16string& name,
-                                             std::uint32_t hash, bool filtered,
-                                             bool* anyFiltered) const {
-  std::vector<std::uint8_t> keyName;
+Result<LeafMatch> Hive::Impl::searchLeaf(const SubkeyList& leaf, const std::u16string& name,
+                                         std::uint32_t hash, bool filtered) const {
+  LeafMatch match;
   for (std::uint32_t i = 0; i < leaf.count; ++i) {
-    const std::uint8_t* e = leaf.entries.data() + i * leaf.entrySize;
-    const std::uint32_t offset = le32(e);
+    const std::uint32_t offset = leaf.entryCell(i);
     if (offset == leaf.offset) {
       return corruptAt("subkey list", leaf.cell.at(), "it lists itself as a key");
     }
     bool fits = true;
-    if (leaf.kind[1] == 'h') fits = le32(e + 4) == hash;
-    if (leaf.kind[1] == 'f') fits = hintFits(e + 4, name);
-    if (!fits) *anyFiltered = true;
+    if (leaf.kind[1] == 'h') fits = le32(leaf.entryTag(i)) == hash;
+    if (leaf.kind[1] == 'f') fits = hintFits(leaf.entryTag(i), name);
+    if (!fits) match.passedOver = true;
     if (fits != filtered) continue;
-    bool compressed = false;
-    Result<KeyNode> k = keyNode(offset, "key", &keyName, &compressed);
+    Result<KeyNode> k = keyNode(offset, "key");
     if (!k) return k.error();
-    if (namesEqual(keyName.data(), keyName.size(), compressed, name)) return offset;
+    Result<bool> same = nameIs(k.value().name, name);
+    if (!same) return same.error();
+    if (same.value()) {
+      match.key = k.value();
+      return match;
+    }
   }
-  return kNoCell;
+  return match;
 }
 
-Result<std::uint32_t> Hive::Impl::findSubkey(const KeyNode& parent,
-                                             const std::u16string& name) const {
-  if (parent.subkeyCount == 0) return kNoCell;
+// Both passes of searchLeaf, over the parent's one leaf or over every leaf of
+// its index root.
+Result<std::optional<KeyNode>> Hive::Impl::findSubkey(const KeyNode& parent,
+                                                      const std::u16string& name) const {
+  if (parent.subkeyCount == 0) return std::optional<KeyNode>();
   Result<SubkeyList> top = subkeyList(parent.subkeyList);
   if (!top) return top.error();
   const SubkeyList& root = top.value();
-  const std::uint32_t hash = nameHash(name);
-  bool anyFiltered = false;
-  if (!root.isIndexRoot()) {
-    for (bool filtered : {true, false}) {
-      if (!filtered && !anyFiltered) break;
-      Result<std::uint32_t> found = searchLeaf(root, name, hash, filtered, &anyFiltered);
-      if (!found || found.value() != kNoCell) return found;
-    }
-    return kNoCell;
-  }
-  const char* what = "subkey list";
   std::vector<std::uint32_t> leaves;
-  for (std::uint32_t i = 0; i < root.count; ++i)
-    leaves.push_back(le32(root.entries.data() + 4 * i));
-  // A leaf listed twice would multiply the work of a lookup.
-  std::vector<std::uint32_t> sorted = leaves;
-  std::sort(sorted.begin(), sorted.end());
-  for (std::size_t i = 0; i < sorted.size(); ++i) {
-    if (sorted[i] == parent.subkeyList) {
-      return corruptAt(what, root.cell.at(), "the index root lists itself");
-    }
-    if (i && sorted[i] == sorted[i - 1]) {
-      return corruptAt(
-          what, root.cell.at(),
-          "the index root lists the leaf at " + hex(kBinsStart + sorted[i]) + " twice");
-    }
+  if (root.isIndexRoot()) {
+    Result<std::vector<std::uint32_t>> listed = leavesOf(root);
+    if (!listed) return listed.error();
+    leaves = std::move(listed.value());
   }
+  const std::size_t leafCount = root.isIndexRoot() ? leaves.size() : 1;
+  const std::uint32_t hash = nameHash(name);
+  bool passedOver = false;
+  SubkeyList listedLeaf;
   for (bool filtered : {true, false}) {
-    if (!filtered && !anyFiltered) break;
-    for (std::uint32_t offset : leaves) {
-      Result<SubkeyList> leaf = subkeyList(offset);
-      if (!leaf) return leaf.error();
-      if (leaf.value().isIndexRoot()) {
-        return corruptAt(what, leaf.value().cell.at(),
-                         "the index root at " + hex(kBinsStart + parent.subkeyList) +
-                             " points to another index root");
+    if (!filtered && !passedOver) break;
+    for (std::size_t i = 0; i < leafCount; ++i) {
+      const SubkeyList* leaf = &root;
+      if (root.isIndexRoot()) {
+        Result<SubkeyList> read = subkeyList(leaves[i]);
+        if (!read) return read.error();
+        if (read.value().isIndexRoot()) {
+          return corruptAt("subkey list", read.value().cell.at(),
+                           "the index root at " + hex(kBinsStart + parent.subkeyList) +
+                               " points to another index root");
+        }
+        listedLeaf = std::move(read.value());
+        leaf = &listedLeaf;
       }
-      Result<std::uint32_t> found = searchLeaf(leaf.value(), name, hash, filtered, &anyFiltered);
-      if (!found || found.value() != kNoCell) return found;
+      Result<LeafMatch> match = searchLeaf(*leaf, name, hash, filtered);
+      if (!match) return match.error();
+      if (match.value().key) return match.value().key;
+      passedOver = passedOver || match.value().passedOver;
     }
   }
-  return kNoCell;
+  return std::optional<KeyNode>();
 }
 
-Result<Value> Hive::Impl::valueData(const Cell& vk, std::uint32_t type) const {
-  std::uint8_t h[kVkHeader];
-  Result<bool> r = readAt(vk.pos, h, sizeof h);
-  if (!r) return r.error();
-  const std::uint32_t sizeField = le32(h + 4);
-  const std::uint32_t dataOffset = le32(h + 8);
-  Value value;
-  value.type = type;
-  if (sizeField & 0x80000000u) {
-    // Up to 4 bytes are kept in the data offset field itself.
-    const std::uint32_t length = sizeField & 0x7FFFFFFFu;
-    if (length > 4) {
-      return corruptAt("value", vk.at(),
-                       "it claims " + std::to_string(length) +
-                           " bytes of data kept in the value itself (at most 4)");
-    }
-    value.data.assign(h + 8, h + 8 + length);
-    return value;
-  }
-  const std::uint32_t length = sizeField;
-  if (length == 0) return value;
-  Result<Cell> c = cell(dataOffset, "value data");
+Result<ValueRecord> Hive::Impl::valueRecord(std::uint32_t offset) const {
+  Result<Cell> c = cell(offset, "value");
   if (!c) return c.error();
-  const Cell& data = c.value();
-  if (data.size >= length) {
-    value.data.resize(length);
-    r = readAt(data.pos, value.data.data(), length);
-    if (!r) return r.error();
-    return value;
+  const Cell& v = c.value();
+  if (v.size < kVkHeader) {
+    return corruptAt("value", v.at(), "its cell of " + bytes(v.size) + " is too small for a value");
   }
-  std::uint8_t db[8] = {};
-  if (minor >= 4 && length > kSegmentSize && data.size >= 8) {
-    r = readAt(data.pos, db, 8);
-    if (!r) return r.error();
+  std::uint8_t h[kVkHeader];
+  if (auto e = readAt(v.pos, h, sizeof h)) return *e;
+  if (h[0] != 'v' || h[1] != 'k') return corruptAt("value", v.at(), "it is not a value (\"vk\")");
+  ValueRecord vk;
+  vk.at = v.at();
+  vk.name = StoredName{v.pos + kVkHeader, le16(h + 2), (le16(h + 16) & kValueCompName) != 0};
+  if (vk.name.length > v.size - kVkHeader) {
+    return corruptAt("value", v.at(),
+                     "its name of " + bytes(vk.name.length) + " is longer than its cell");
   }
-  if (db[0] != 'd' || db[1] != 'b') {
+  const std::uint32_t sizeField = le32(h + 4);
+  vk.inlineData = (sizeField & kDataInline) != 0;
+  vk.dataSize = sizeField & ~kDataInline;
+  vk.dataOffset = le32(h + 8);
+  vk.type = le32(h + 12);
+  return vk;
+}
+
+Result<Value> Hive::Impl::valueData(const ValueRecord& vk) const {
+  if (vk.inlineData) return inlineValue(vk);
+  if (vk.dataSize == 0) return Value{vk.type, {}};
+  Result<Cell> c = cell(vk.dataOffset, "value data");
+  if (!c) return c.error();
+  if (c.value().size >= vk.dataSize) return cellValue(vk, c.value());
+  Result<BigDataRecord> db = bigDataRecord(vk, c.value());
+  if (!db) return db.error();
+  return bigDataValue(vk, db.value());
+}
+
+// Up to 4 bytes kept in the data offset field itself, from its first byte on.
+Result<Value> Hive::Impl::inlineValue(const ValueRecord& vk) const {
+  if (vk.dataSize > 4) {
+    return corruptAt(
+        "value", vk.at,
+        "it claims " + bytes(vk.dataSize) + " of data kept in the value itself (at most 4)");
+  }
+  Value value{vk.type, std::vector<std::uint8_t>(vk.dataSize)};
+  for (std::uint32_t i = 0; i < vk.dataSize; ++i) {
+    value.data[i] = static_cast<std::uint8_t>(vk.dataOffset >> (8 * i));
+  }
+  return value;
+}
+
+Result<Value> Hive::Impl::cellValue(const ValueRecord& vk, const Cell& data) const {
+  Value value{vk.type, std::vector<std::uint8_t>(vk.dataSize)};
+  if (auto e = readAt(data.pos, value.data.data(), vk.dataSize)) return *e;
+  return value;
+}
+
+// A cell too small for the data is a db record only in hives of version 1.4
+// or later, and only for data that needs more than one segment.
+Result<BigDataRecord> Hive::Impl::bigDataRecord(const ValueRecord& vk, const Cell& data) const {
+  std::uint8_t h[kDbHeader] = {};
+  if (minor >= 4 && vk.dataSize > kSegmentSize && data.size >= kDbHeader) {
+    if (auto e = readAt(data.pos, h, sizeof h)) return *e;
+  }
+  if (h[0] != 'd' || h[1] != 'b') {
     return corruptAt("value data", data.at(),
-                     std::to_string(length) + " bytes do not fit in its cell of " +
-                         std::to_string(data.size) + " bytes");
+                     bytes(vk.dataSize) + " do not fit in its cell of " + bytes(data.size));
   }
-  // Big data: a db record listing segments of 16,344 bytes each.
-  const std::uint32_t segments = le16(db + 2);
-  const std::uint32_t expected = (length + kSegmentSize - 1) / kSegmentSize;
-  if (segments != expected) {
-    return corruptAt("big data record", data.at(),
-                     std::to_string(segments) + " segments for " + std::to_string(length) +
-                         " bytes (" + std::to_string(expected) + " expected)");
+  const BigDataRecord db{data.at(), le16(h + 2), le32(h + 4)};
+  const std::uint32_t expected = (vk.dataSize + kSegmentSize - 1) / kSegmentSize;
+  if (db.segmentCount != expected) {
+    return corruptAt("big data record", db.at,
+                     std::to_string(db.segmentCount) + " segments for " + bytes(vk.dataSize) +
+                         " (" + std::to_string(expected) + " expected)");
   }
-  Result<Cell> l = cell(le32(db + 4), "big data segment list");
+  return db;
+}
+
+Result<Value> Hive::Impl::bigDataValue(const ValueRecord& vk, const BigDataRecord& db) const {
+  Result<Cell> l = cell(db.segmentList, "big data segment list");
   if (!l) return l.error();
-  if (l.value().size / 4 < segments) {
-    return corruptAt("big data segment list", l.value().at(),
-                     std::to_string(segments) + " segments do not fit in its cell of " +
-                         std::to_string(l.value().size) + " bytes");
+  const Cell& list = l.value();
+  if (list.size / 4 < db.segmentCount) {
+    return corruptAt("big data segment list", list.at(),
+                     std::to_string(db.segmentCount) + " segments do not fit in its cell of " +
+                         bytes(list.size));
   }
-  std::vector<std::uint8_t> raw(segments * 4);
-  r = readAt(l.value().pos, raw.data(), raw.size());
-  if (!r) return r.error();
+  std::vector<std::uint8_t> raw(std::size_t{db.segmentCount} * 4);
+  if (auto e = readAt(list.pos, raw.data(), raw.size())) return *e;
   // Every segment is checked before the data's memory is taken.
-  std::vector<Cell> pieces;
-  pieces.reserve(segments);
-  for (std::uint32_t i = 0; i < segments; ++i) {
+  std::vector<Cell> segments;
+  segments.reserve(db.segmentCount);
+  for (std::uint32_t i = 0; i < db.segmentCount; ++i) {
     Result<Cell> s = cell(le32(raw.data() + 4 * i), "big data segment");
     if (!s) return s.error();
-    const std::uint32_t want = std::min(kSegmentSize, length - i * kSegmentSize);
+    const std::uint32_t want = std::min(kSegmentSize, vk.dataSize - i * kSegmentSize);
     if (s.value().size < want) {
       return corruptAt("big data segment", s.value().at(),
-                       std::to_string(want) + " bytes do not fit in its cell of " +
-                           std::to_string(s.value().size) + " bytes");
+                       bytes(want) + " do not fit in its cell of " + bytes(s.value().size));
     }
-    pieces.push_back(s.value());
+    segments.push_back(s.value());
   }
-  value.data.resize(length);
-  for (std::uint32_t i = 0; i < segments; ++i) {
-    const std::uint32_t want = std::min(kSegmentSize, length - i * kSegmentSize);
-    r = readAt(pieces[i].pos, value.data.data() + std::size_t{i} * kSegmentSize, want);
-    if (!r) return r.error();
+  Value value{vk.type, std::vector<std::uint8_t>(vk.dataSize)};
+  for (std::uint32_t i = 0; i < db.segmentCount; ++i) {
+    const std::uint32_t want = std::min(kSegmentSize, vk.dataSize - i * kSegmentSize);
+    std::uint8_t* into = value.data.data() + std::size_t{i} * kSegmentSize;
+    if (auto e = readAt(segments[i].pos, into, want)) return *e;
   }
   return value;
 }
@@ -444,6 +528,7 @@ const char* errorCodeName(ErrorCode code) {
     case ErrorCode::inUse: return "in-use";
     case ErrorCode::notARegistryFile: return "not-a-registry-file";
     case ErrorCode::truncated: return "truncated";
+    case ErrorCode::readError: return "read-error";
     case ErrorCode::unsupportedVersion: return "unsupported-version";
     case ErrorCode::corrupt: return "corrupt";
     case ErrorCode::keyNotFound: return "key-not-found";
@@ -454,12 +539,12 @@ const char* errorCodeName(ErrorCode code) {
 
 Result<Hive> Hive::fromSource(std::unique_ptr<ByteSource> source) {
   auto impl = std::make_unique<Impl>();
-  const std::uint64_t fileSize = source->size();
+  impl->source = std::move(source);
+  const std::uint64_t fileSize = impl->source->size();
   std::uint8_t base[4096] = {};
   const std::size_t have = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, 4096));
-  if (have && !source->read(0, base, have)) {
-    return Error{ErrorCode::cannotOpen,
-                 "cannot read the file's first " + std::to_string(have) + " bytes"};
+  if (have) {
+    if (auto e = impl->readAt(0, base, have)) return *e;
   }
   if (have < 4 || std::memcmp(base, "regf", 4) != 0) {
     return Error{ErrorCode::notARegistryFile,
@@ -507,14 +592,11 @@ Result<Hive> Hive::fromSource(std::unique_ptr<ByteSource> source) {
                      ", but the file ends at " + hex(fileSize)};
   }
   std::uint8_t first[8];
-  if (!source->read(kBinsStart, first, 8)) {
-    return Error{ErrorCode::cannotOpen, "cannot read the first hive bin"};
-  }
+  if (auto e = impl->readAt(kBinsStart, first, sizeof first)) return *e;
   if (std::memcmp(first, "hbin", 4) != 0 || le32(first + 4) != 0) {
     return corruptAt("hive bin", kBinsStart, "the first hive bin's header is missing");
   }
-  impl->source = std::move(source);
-  Result<KeyNode> root = impl->keyNode(impl->rootCell, "root key", nullptr, nullptr);
+  Result<KeyNode> root = impl->keyNode(impl->rootCell, "root key");
   if (!root) return root.error();
   return Hive(std::move(impl));
 }
@@ -539,8 +621,9 @@ std::u16string Hive::embeddedName() const { return impl_->embeddedName; }
 Key Hive::root() const { return Key{impl_->rootCell}; }
 
 Result<Key> Hive::findKey(std::string_view path) const {
-  Result<KeyNode> node = impl_->keyNode(impl_->rootCell, "root key", nullptr, nullptr);
-  if (!node) return node.error();
+  Result<KeyNode> root = impl_->keyNode(impl_->rootCell, "root key");
+  if (!root) return root.error();
+  KeyNode node = root.value();
   std::string_view rest = path;
   std::string parentName;
   while (!rest.empty()) {
@@ -553,23 +636,22 @@ Result<Key> Hive::findKey(std::string_view path) const {
       return Error{ErrorCode::keyNotFound,
                    "key not found: " + std::string(path) + " (the path is not valid UTF-8)"};
     }
-    Result<std::uint32_t> found = impl_->findSubkey(node.value(), name);
+    Result<std::optional<KeyNode>> found = impl_->findSubkey(node, name);
     if (!found) return found.error();
-    if (found.value() == kNoCell) {
+    if (!found.value()) {
       return Error{ErrorCode::keyNotFound,
                    "key not found: " + std::string(path) + " (no subkey \"" + std::string(part) +
                        "\" under " +
                        (parentName.empty() ? "the root key" : "\"" + parentName + "\"") + ")"};
     }
-    node = impl_->keyNode(found.value(), "key", nullptr, nullptr);
-    if (!node) return node.error();
+    node = *found.value();
     parentName = std::string(part);
   }
-  return Key{node.value().cell};
+  return Key{node.cell};
 }
 
 Result<Value> Hive::readValue(Key key, std::string_view name) const {
-  Result<KeyNode> node = impl_->keyNode(key.cell, "key", nullptr, nullptr);
+  Result<KeyNode> node = impl_->keyNode(key.cell, "key");
   if (!node) return node.error();
   std::u16string want;
   const Error notFound{ErrorCode::valueNotFound, "value not found: \"" + std::string(name) +
@@ -582,40 +664,21 @@ Result<Value> Hive::readValue(Key key, std::string_view name) const {
   if (!c) return c.error();
   const Cell& list = c.value();
   if (count > list.size / 4) {
-    return corruptAt("value list", list.at(),
-                     std::to_string(count) + " values do not fit in its cell of " +
-                         std::to_string(list.size) + " bytes");
+    return corruptAt(
+        "value list", list.at(),
+        std::to_string(count) + " values do not fit in its cell of " + bytes(list.size));
   }
   // The list is read in parts, so a key with many values takes little memory.
   std::uint8_t raw[4 * 256];
   for (std::uint32_t done = 0; done < count;) {
     const std::uint32_t part = std::min<std::uint32_t>(count - done, 256);
-    Result<bool> r = impl_->readAt(list.pos + 4 * std::uint64_t{done}, raw, 4 * part);
-    if (!r) return r.error();
+    if (auto e = impl_->readAt(list.pos + 4 * std::uint64_t{done}, raw, 4 * part)) return *e;
     for (std::uint32_t i = 0; i < part; ++i) {
-      Result<Cell> v = impl_->cell(le32(raw + 4 * i), "value");
-      if (!v) return v.error();
-      const Cell& vk = v.value();
-      if (vk.size < kVkHeader) {
-        return corruptAt(
-            "value", vk.at(),
-            "its cell of " + std::to_string(vk.size) + " bytes is too small for a value");
-      }
-      std::uint8_t h[kVkHeader];
-      r = impl_->readAt(vk.pos, h, sizeof h);
-      if (!r) return r.error();
-      if (h[0] != 'v' || h[1] != 'k')
-        return corruptAt("value", vk.at(), "it is not a value (\"vk\")");
-      const std::uint16_t nameLength = le16(h + 2);
-      if (nameLength > vk.size - kVkHeader) {
-        return corruptAt(
-            "value", vk.at(),
-            "its name of " + std::to_string(nameLength) + " bytes is longer than its cell");
-      }
-      Result<bool> match =
-          impl_->nameMatches(vk, kVkHeader, nameLength, (le16(h + 16) & kValueCompName) != 0, want);
-      if (!match) return match.error();
-      if (match.value()) return impl_->valueData(vk, le32(h + 12));
+      Result<ValueRecord> vk = impl_->valueRecord(le32(raw + 4 * i));
+      if (!vk) return vk.error();
+      Result<bool> same = impl_->nameIs(vk.value().name, want);
+      if (!same) return same.error();
+      if (same.value()) return impl_->valueData(vk.value());
     }
     done += part;
   }

@@ -25,6 +25,7 @@ enum class ErrorCode {
   inUse,               // another program holds the file open without sharing it
   notARegistryFile,    // no "regf" signature, or not a primary hive file
   truncated,           // the file ends before the data its base block declares
+  readError,           // the system failed a read (a failing disk; its words in the message)
   unsupportedVersion,  // a format version other than 1.3 to 1.6
   corrupt,             // a structure is damaged (what and where in the message)
   keyNotFound,
@@ -32,7 +33,7 @@ enum class ErrorCode {
 };
 
 // "cannot-open", "not-a-file", "in-use", "not-a-registry-file", "truncated",
-// "unsupported-version", "corrupt", "key-not-found", "value-not-found".
+// "read-error", "unsupported-version", "corrupt", "key-not-found", "value-not-found".
 const char* errorCodeName(ErrorCode code);
 
 struct Error {
@@ -68,13 +69,23 @@ using PathString = std::wstring;  // UTF-16
 using PathString = std::string;  // UTF-8, or whatever bytes the file system takes
 #endif
 
+// What became of a read: every byte came, the file ended first, or the system
+// failed it (the reader reports these as truncated and readError).
+struct ReadStatus {
+  enum class Outcome { complete, pastEnd, failed };
+  Outcome outcome = Outcome::complete;
+  std::string reason;  // when failed: the system's words ("Input/output error")
+  static ReadStatus pastEnd() { return {Outcome::pastEnd, {}}; }
+  static ReadStatus failed(std::string reason) { return {Outcome::failed, std::move(reason)}; }
+};
+
 // Where the reader gets the file's bytes from.
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
   virtual std::uint64_t size() const = 0;
-  // Copies `length` bytes at `offset` into `out`; false when they are not all there.
-  virtual bool read(std::uint64_t offset, void* out, std::size_t length) const = 0;
+  // Copies `length` bytes at `offset` into `out`, all of them or the status says why not.
+  virtual ReadStatus read(std::uint64_t offset, void* out, std::size_t length) const = 0;
 };
 
 struct Value {

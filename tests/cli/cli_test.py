@@ -340,7 +340,8 @@ class CommandLine(unittest.TestCase):
     def test_help_and_version(self):
         status, out, err = cli("--help")
         self.assertEqual((status, err), (0, ""))
-        for said in ("--hive FILE", "--hive=FILE", "not-a-file", "no-hive-found", "not 2>&1 | jq"):
+        for said in ("--hive FILE", "--hive=FILE", "not-a-file", "read-error", "no-hive-found",
+                     "not 2>&1 | jq"):
             self.assertIn(said, out.decode())
         self.assertNotIn("--computer", out.decode())
         status, out, _ = cli("--version")

@@ -4,7 +4,9 @@
 // with D holding an inline, an ordinary and a big-data value; make_hive's
 // .cells file says where each cell is. Every row damages a copy and walks the
 // whole tree; the first error must be the one the row names.
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -84,9 +86,25 @@ std::string hex(std::uint64_t v) {
   return text;
 }
 
-// Opens the bytes and does every lookup the base hive answers; the first error.
-std::optional<hive::Error> firstError(Bytes bytes) {
-  auto h = Hive::fromSource(std::make_unique<OwnedSource>(std::move(bytes)));
+// Fails every read that covers the byte at `failAt`, as a disk does at a bad sector.
+class FailingSource : public OwnedSource {
+ public:
+  FailingSource(Bytes bytes, std::uint64_t failAt)
+      : OwnedSource(std::move(bytes)), failAt_(failAt) {}
+  hive::ReadStatus read(std::uint64_t offset, void* out, std::size_t length) const override {
+    if (offset <= failAt_ && failAt_ - offset < length) {
+      return hive::ReadStatus::failed(std::strerror(EIO));
+    }
+    return OwnedSource::read(offset, out, length);
+  }
+
+ private:
+  std::uint64_t failAt_;
+};
+
+// Opens the source and does every lookup the base hive answers; the first error.
+std::optional<hive::Error> firstError(std::unique_ptr<hive::ByteSource> source) {
+  auto h = Hive::fromSource(std::move(source));
   if (!h) return h.error();
   for (const char* path : {"A\\B\\C\\D", "A\\B\\C\\E"}) {
     auto key = h.value().findKey(path);
@@ -97,6 +115,9 @@ std::optional<hive::Error> firstError(Bytes bytes) {
     }
   }
   return std::nullopt;
+}
+std::optional<hive::Error> firstError(Bytes bytes) {
+  return firstError(std::make_unique<OwnedSource>(std::move(bytes)));
 }
 
 TEST(HiveCorruption, TheUndamagedBaseReadsWhole) {
@@ -282,6 +303,35 @@ TEST(HiveCorruption, TruncationAtEvery512BytesIsReportedAsSuch) {
     ASSERT_TRUE(error) << cut;
     EXPECT_EQ(error->code, cut == 0 ? ErrorCode::notARegistryFile : ErrorCode::truncated)
         << cut << ": " << error->message;
+  }
+}
+
+TEST(HiveCorruption, AFailingReadIsAReadErrorNamingTheRead) {
+  ASSERT_GT(base().bytes.size(), 0x3000u) << "fixture missing: run check_fixtures.py first";
+  struct Case {
+    const char* what;
+    std::uint32_t failAt;
+    std::uint32_t readAt;  // where the read that covers it starts
+    std::size_t length;
+  } cases[] = {
+      {"base block's checksum", 508, 0, 4096},
+      {"first bin's offset field", 0x1004, 0x1000, 8},
+      {"a key's cell size", at("nk:A\\B") + 2, at("nk:A\\B"), 4},
+      {"a key node's name length", field("nk:A\\B", 72), field("nk:A\\B", 0), 76},
+      {"a key's name", field("nk:A\\B", 76), field("nk:A\\B", 76), 1},
+      {"an lh list's entries", field("list:", 4), field("list:", 4), 8},
+      {"a value record's type", field("vk:A\\B\\C\\D:Ordinary", 12),
+       field("vk:A\\B\\C\\D:Ordinary", 0), 20},
+      {"the last big data segment", field("segment:A\\B\\C\\D:Big:1", 100),
+       field("segment:A\\B\\C\\D:Big:1", 0), 16445 - 16344},
+  };
+  for (const Case& c : cases) {
+    const auto error = firstError(std::make_unique<FailingSource>(base().bytes, c.failAt));
+    ASSERT_TRUE(error) << c.what << ": no error";
+    EXPECT_EQ(error->code, ErrorCode::readError) << c.what << ": " << error->message;
+    EXPECT_EQ(error->message, "cannot read " + std::to_string(c.length) + " bytes at offset " +
+                                  hex(c.readAt) + ": " + std::strerror(EIO))
+        << c.what;
   }
 }
 

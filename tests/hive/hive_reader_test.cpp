@@ -202,7 +202,7 @@ TEST(HiveLookup, NonAsciiNamesInBothEncodings) {
 class CountingSource : public OwnedSource {
  public:
   using OwnedSource::OwnedSource;
-  bool read(std::uint64_t offset, void* out, std::size_t length) const override {
+  hive::ReadStatus read(std::uint64_t offset, void* out, std::size_t length) const override {
     ++reads;
     bytes += length;
     return OwnedSource::read(offset, out, length);
@@ -300,6 +300,26 @@ TEST(HiveFile, ReportsStateVersionAndLogFiles) {
   rmdir(dir);
 }
 
+TEST(HiveFile, AFileThatShrinksOnceOpenIsTruncatedNotAReadError) {
+  char dir[] = "/tmp/tamsket-hive-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string copy = std::string(dir) + "/SOFTWARE";
+  const Bytes bytes = readFile(fixturePath("software.hive"));
+  std::ofstream(copy, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  auto h = Hive::open(copy);
+  ASSERT_TRUE(h) << h.error().message;
+  ASSERT_EQ(truncate(copy.c_str(), 0x1100), 0);  // the root key stays, its subkeys go
+  auto key = h.value().findKey("Microsoft\\Exchange\\Setup");
+  ASSERT_FALSE(key);
+  EXPECT_EQ(key.error().code, ErrorCode::truncated) << key.error().message;
+  EXPECT_NE(key.error().message.find("shorter than when it was opened"), std::string::npos)
+      << key.error().message;
+  std::remove(copy.c_str());
+  rmdir(dir);
+}
+
 // The flags this process holds `path` open with (from /proc), or -1.
 int openFlagsOf(const std::string& path) {
   char real[4096];
@@ -371,6 +391,7 @@ TEST(HiveFile, ErrorCodeNamesAreStable) {
       {ErrorCode::inUse, "in-use"},
       {ErrorCode::notARegistryFile, "not-a-registry-file"},
       {ErrorCode::truncated, "truncated"},
+      {ErrorCode::readError, "read-error"},
       {ErrorCode::unsupportedVersion, "unsupported-version"},
       {ErrorCode::corrupt, "corrupt"},
       {ErrorCode::keyNotFound, "key-not-found"},

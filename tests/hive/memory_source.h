@@ -11,10 +11,10 @@ class MemorySource : public hive::ByteSource {
  public:
   MemorySource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
   std::uint64_t size() const override { return size_; }
-  bool read(std::uint64_t offset, void* out, std::size_t length) const override {
-    if (offset > size_ || length > size_ - offset) return false;
+  hive::ReadStatus read(std::uint64_t offset, void* out, std::size_t length) const override {
+    if (offset > size_ || length > size_ - offset) return hive::ReadStatus::pastEnd();
     if (length) std::memcpy(out, data_ + offset, length);
-    return true;
+    return {};
   }
 
  private:
@@ -28,7 +28,7 @@ class OwnedSource : public MemorySource {
   explicit OwnedSource(std::vector<std::uint8_t> bytes)
       : MemorySource(nullptr, 0), bytes_(std::move(bytes)), view_(bytes_.data(), bytes_.size()) {}
   std::uint64_t size() const override { return view_.size(); }
-  bool read(std::uint64_t offset, void* out, std::size_t length) const override {
+  hive::ReadStatus read(std::uint64_t offset, void* out, std::size_t length) const override {
     return view_.read(offset, out, length);
   }
 
