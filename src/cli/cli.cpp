@@ -1,7 +1,7 @@
 #include "cli/cli.h"
 
 #include "cli/output.h"
-#include "cli/utf.h"
+#include "text/text.h"
 
 #ifndef TAMSKET_VERSION
 #define TAMSKET_VERSION "0"
@@ -186,11 +186,11 @@ constexpr const char* kSoftwareRootKeys[] = {"Microsoft", "Classes", "Policies",
 std::string wrongHiveHint(const hive::Hive& file) {
   // The base block ends with the name of the file Windows loaded the hive from.
   const std::u16string embedded = file.embeddedName();
-  std::string name = utf16ToUtf8(embedded.data(), embedded.size());
+  std::string name = text::utf16ToUtf8(embedded.data(), embedded.size());
   name = name.substr(name.find_last_of("\\/") + 1);
-  if (!name.empty() && !equalsIgnoringAsciiCase(name, "SOFTWARE")) {
+  if (!name.empty() && !text::equalsIgnoringAsciiCase(name, "SOFTWARE")) {
     for (const HiveKind& kind : kOtherHives) {
-      if (equalsIgnoringAsciiCase(name, kind.fileName)) {
+      if (text::equalsIgnoringAsciiCase(name, kind.fileName)) {
         return std::string("this looks like ") + kind.described + ", not SOFTWARE";
       }
     }
@@ -266,7 +266,7 @@ int run(const std::vector<Argument>& args, Platform& platform) {
     return writeFailure.empty();
   };
   const auto tellError = [&](const std::string& line) {
-    platform.writeErr("tamsket-cli: " + escapeForTerminal(line) + "\n");
+    platform.writeErr("tamsket-cli: " + text::escapeForTerminal(line) + "\n");
   };
   const auto finish = [&](int status) {
     if (writeFailure.empty()) writeFailure = platform.closeOut();

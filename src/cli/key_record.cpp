@@ -1,6 +1,7 @@
 #include "cli/key_record.h"
 
 #include "keys/product_id_value.h"
+#include "text/text.h"
 
 namespace cli {
 
@@ -34,11 +35,7 @@ std::string valueTypeName(std::uint32_t type) {
                                        "REG_RESOURCE_REQUIREMENTS_LIST",
                                        "REG_QWORD"};
   if (type < sizeof kNames / sizeof kNames[0]) return kNames[type];
-  std::string text;
-  for (std::uint32_t rest = type; rest != 0 || text.empty(); rest >>= 4) {
-    text.insert(text.begin(), "0123456789ABCDEF"[rest & 0xF]);
-  }
-  return "0x" + text;
+  return text::hexText(type);
 }
 
 const char* sourceName(SourceKind source) {

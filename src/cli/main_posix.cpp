@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "cli/utf.h"
+#include "text/text.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ class PosixPlatform : public cli::Platform {
     std::vector<std::string> matches;
     errno = 0;
     while (const dirent* entry = ::readdir(listing)) {
-      if (cli::equalsIgnoringAsciiCase(entry->d_name, name)) matches.emplace_back(entry->d_name);
+      if (text::equalsIgnoringAsciiCase(entry->d_name, name)) matches.emplace_back(entry->d_name);
     }
     const int error = errno;
     ::closedir(listing);

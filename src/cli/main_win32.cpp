@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "cli/utf.h"
+#include "text/text.h"
 #include "platform/system_function.h"
 #include "platform/unique_handle.h"
 
@@ -19,11 +19,11 @@ using UniqueKey = platform::UniqueHandle<HKEY, RegCloseKey>;
 constexpr int kQueryAttempts = 8;
 
 std::string toUtf8(const wchar_t* text, std::size_t length) {
-  return cli::utf16ToUtf8(reinterpret_cast<const char16_t*>(text), length);
+  return text::utf16ToUtf8(reinterpret_cast<const char16_t*>(text), length);
 }
 
 std::wstring toWide(const std::string& text) {
-  const std::u16string wide = cli::utf8ToUtf16(text);
+  const std::u16string wide = text::utf8ToUtf16(text);
   return std::wstring(wide.begin(), wide.end());
 }
 

@@ -1,6 +1,6 @@
 #include "cli/output.h"
 
-#include "cli/utf.h"
+#include "text/text.h"
 
 namespace cli {
 
@@ -79,7 +79,7 @@ std::string labelled(const char* label, const std::string& text) {
   std::string line = "  ";
   line += label;
   line.append(12 - std::char_traits<char>::length(label), ' ');
-  return line + escapeForTerminal(text) + "\n";
+  return line + text::escapeForTerminal(text) + "\n";
 }
 
 std::string describeState(const KeyRecord& r) {
@@ -141,7 +141,7 @@ std::string jsonString(const std::string& text) {
   };
   for (std::size_t at = 0; at < text.size();) {
     const std::size_t start = at;
-    const std::optional<char32_t> c = decodeUtf8(text, at);
+    const std::optional<char32_t> c = text::decodeUtf8(text, at);
     if (!c) {
       // A byte that is not UTF-8 (a Linux file name may hold any) as the
       // lone surrogate U+DC80..U+DCFF, which keeps it apart from every other
@@ -167,7 +167,7 @@ std::string jsonString(const std::string& text) {
 }
 
 std::string csvField(const std::string& text) {
-  const std::string valid = sanitizeUtf8(text);
+  const std::string valid = text::sanitizeUtf8(text);
   if (valid.find_first_of(",\"\r\n") == std::string::npos) return valid;
   std::string out = "\"";
   for (const char c : valid) {

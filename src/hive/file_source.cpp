@@ -1,5 +1,7 @@
 #include "hive/file_source.h"
 
+#include "text/text.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -24,31 +26,8 @@ namespace {
 constexpr unsigned long kErrorSharingViolation = 32;
 
 // For messages: the path as UTF-8.
-std::string toUtf8(const std::wstring& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint32_t cp = static_cast<char16_t>(text[i]);
-    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] < 0xE000) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<std::uint32_t>(text[++i]) - 0xDC00);
-    }
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | cp >> 6);
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | cp >> 12);
-      out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | cp >> 18);
-      out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-      out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-  return out;
+std::string toUtf8(const std::wstring& path) {
+  return text::utf16ToUtf8(reinterpret_cast<const char16_t*>(path.data()), path.size());
 }
 
 // The C runtime's words for `error`, and the Windows error behind it.

@@ -6,6 +6,7 @@
 
 #include "hive/file_source.h"
 #include "hive/names.h"
+#include "text/text.h"
 
 // Layout of a hive file, as read here:
 //   0x0000  base block (4096 bytes): "regf", sequence numbers, version, root
@@ -41,17 +42,7 @@ std::uint32_t le32(const std::uint8_t* p) {
          static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
-std::string hex(std::uint64_t v) {
-  char digits[17];
-  int n = 0;
-  do {
-    digits[n++] = "0123456789ABCDEF"[v & 0xF];
-    v >>= 4;
-  } while (v);
-  std::string out = "0x";
-  while (n) out += digits[--n];
-  return out;
-}
+std::string hex(std::uint64_t v) { return text::hexText(v); }
 
 Error corruptAt(const char* what, std::uint64_t fileOffset, const std::string& why) {
   return Error{ErrorCode::corrupt,
@@ -632,7 +623,7 @@ Result<Key> Hive::findKey(std::string_view path) const {
     rest = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
     if (part.empty()) continue;  // "A\\\\B", a leading or a trailing separator
     std::u16string name;
-    if (!utf8ToUtf16(part, &name)) {
+    if (!text::utf8ToUtf16Strict(part, &name)) {
       return Error{ErrorCode::keyNotFound,
                    "key not found: " + std::string(path) + " (the path is not valid UTF-8)"};
     }
@@ -657,7 +648,7 @@ Result<Value> Hive::readValue(Key key, std::string_view name) const {
   const Error notFound{ErrorCode::valueNotFound, "value not found: \"" + std::string(name) +
                                                      "\" in the key at offset " +
                                                      hex(node.value().at)};
-  if (!utf8ToUtf16(name, &want)) return notFound;
+  if (!text::utf8ToUtf16Strict(name, &want)) return notFound;
   const std::uint32_t count = node.value().valueCount;
   if (count == 0) return notFound;
   Result<Cell> c = impl_->cell(node.value().valueList, "value list");

@@ -42,46 +42,4 @@ bool hintFits(const std::uint8_t* hint, const std::u16string& name) {
   return true;
 }
 
-bool utf8ToUtf16(std::string_view in, std::u16string* out) {
-  out->clear();
-  for (std::size_t i = 0; i < in.size();) {
-    const auto b = static_cast<unsigned char>(in[i]);
-    std::uint32_t cp;
-    std::size_t n;
-    if (b < 0x80) {
-      cp = b;
-      n = 1;
-    } else if (b >= 0xC2 && b < 0xE0) {
-      cp = b & 0x1F;
-      n = 2;
-    } else if (b >= 0xE0 && b < 0xF0) {
-      cp = b & 0x0F;
-      n = 3;
-    } else if (b >= 0xF0 && b < 0xF5) {
-      cp = b & 0x07;
-      n = 4;
-    } else {
-      return false;
-    }
-    if (i + n > in.size()) return false;
-    for (std::size_t k = 1; k < n; ++k) {
-      const auto c = static_cast<unsigned char>(in[i + k]);
-      if ((c & 0xC0) != 0x80) return false;
-      cp = cp << 6 | (c & 0x3F);
-    }
-    if ((n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) || cp > 0x10FFFF ||
-        (cp >= 0xD800 && cp < 0xE000)) {
-      return false;
-    }
-    if (cp >= 0x10000) {
-      out->push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-      out->push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-    } else {
-      out->push_back(static_cast<char16_t>(cp));
-    }
-    i += n;
-  }
-  return true;
-}
-
 }  // namespace hive

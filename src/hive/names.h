@@ -26,7 +26,4 @@ std::uint32_t nameHash(const std::u16string& name);
 // characters are held against the hint, case-insensitively.
 bool hintFits(const std::uint8_t* hint, const std::u16string& name);
 
-// UTF-8 to UTF-16; false for malformed input (overlong forms, surrogates, > U+10FFFF).
-bool utf8ToUtf16(std::string_view in, std::u16string* out);
-
 }  // namespace hive

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <utility>
 
+#include "text/text.h"
+
 namespace {
 
 constexpr char kSuffix[] = ".txt";
@@ -40,16 +42,6 @@ void suppressErrors(Step step) noexcept {
 std::string folderOf(const std::string& path) {
   const std::size_t end = path.find_last_of("\\/:");
   return end == std::string::npos ? "." : path.substr(0, end + 1);
-}
-
-// "0x3003": how the dialog's error codes are written down.
-std::string hex4(unsigned long value) {
-  std::string digits;
-  do {
-    digits.insert(digits.begin(), "0123456789ABCDEF"[value % 16]);
-    value /= 16;
-  } while (value != 0 || digits.size() < 4);
-  return "0x" + digits;
 }
 
 // Closes the temporary file and removes it unless it has taken the target's
@@ -132,8 +124,8 @@ void saveKeyReport(ReportPlatform& platform, void* owner, const ReportLookups& l
   suppressErrors([&] {
     const FileNameAnswer answer = platform.askForFileName(owner);
     if (answer.outcome == FileNameAnswer::failed) {
-      problem = "The Save As dialog failed (common dialog error " + hex4(answer.dialogError) +
-                "), so the report was not saved.";
+      problem = "The Save As dialog failed (common dialog error " +
+                text::hexText(answer.dialogError, 4) + "), so the report was not saved.";
     }
     if (answer.outcome != FileNameAnswer::chosen) return;
     const std::string target = reportFileName(answer.name);

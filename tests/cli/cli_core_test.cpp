@@ -8,7 +8,7 @@
 
 #include "cli/cli.h"
 #include "cli/output.h"
-#include "cli/utf.h"
+#include "text/text.h"
 #include "common/key_oracle.h"
 #include "common/product_id_values.h"
 
@@ -104,10 +104,10 @@ TEST(ValueTypeName, NamesTheRegistryTypes) {
 TEST(Utf, ConvertsBothWaysAndReplacesWhatIsNotText) {
   const std::u16string wide = u"a\u00e9\u0416\u20ac\U0001F511";
   const std::string utf8 = "a\xC3\xA9\xD0\x96\xE2\x82\xAC\xF0\x9F\x94\x91";
-  EXPECT_EQ(utf16ToUtf8(wide.data(), wide.size()), utf8);
-  EXPECT_EQ(utf8ToUtf16(utf8), wide);
+  EXPECT_EQ(text::utf16ToUtf8(wide.data(), wide.size()), utf8);
+  EXPECT_EQ(text::utf8ToUtf16(utf8), wide);
   const std::u16string lone = {u'x', 0xD800, u'y', 0xDC00};
-  EXPECT_EQ(utf16ToUtf8(lone.data(), lone.size()), "x\xEF\xBF\xBDy\xEF\xBF\xBD");
+  EXPECT_EQ(text::utf16ToUtf8(lone.data(), lone.size()), "x\xEF\xBF\xBDy\xEF\xBF\xBD");
 
   struct Case {
     const char* what;
@@ -128,8 +128,8 @@ TEST(Utf, ConvertsBothWaysAndReplacesWhatIsNotText) {
       {"cut short at the end", "ab\xE2\x82", "ab" + r + r},
       {"largest code point", "\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},
   };
-  for (const Case& c : cases) EXPECT_EQ(sanitizeUtf8(c.in), c.out) << c.what;
-  EXPECT_EQ(utf8ToUtf16("caf\xE9"), u"caf\uFFFD");
+  for (const Case& c : cases) EXPECT_EQ(text::sanitizeUtf8(c.in), c.out) << c.what;
+  EXPECT_EQ(text::utf8ToUtf16("caf\xE9"), u"caf\uFFFD");
 }
 
 TEST(OutputQuoting, EscapesJsonStringsAndQuotesCsvFields) {
@@ -459,7 +459,7 @@ TEST(EscapeForTerminal, ShowsWhatATerminalWouldActOnAndKeepsTheRest) {
       {std::string("\0\r\t\x7f", 4), "\\x00\\r\\t\\x7f"},
       {"\xC2\x9B \xE2\x80\xA8 \xED\xA0\x80", "\\u009b \\u2028 \\xed\\xa0\\x80"},
   };
-  for (const auto& [in, shown] : cases) EXPECT_EQ(escapeForTerminal(in), shown) << shown;
+  for (const auto& [in, shown] : cases) EXPECT_EQ(text::escapeForTerminal(in), shown) << shown;
 }
 
 }  // namespace

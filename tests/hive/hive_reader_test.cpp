@@ -17,6 +17,7 @@
 
 #include "hive/hive.h"
 #include "hive/names.h"
+#include "text/text.h"
 #include "memory_source.h"
 
 namespace {
@@ -126,7 +127,7 @@ TEST(HiveNames, Utf8PathsDecodeToUtf16AndMalformedOnesAreRefused) {
   };
   for (const Case& c : cases) {
     std::u16string out;
-    EXPECT_EQ(hive::utf8ToUtf16(c.in, &out), c.ok) << c.in;
+    EXPECT_EQ(text::utf8ToUtf16Strict(c.in, &out), c.ok) << c.in;
     if (c.ok) {
       EXPECT_EQ(out, c.out) << c.in;
     }

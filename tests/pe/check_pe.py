@@ -63,8 +63,8 @@ XP_FUNCTIONS = {
     "msvcrt.dll": """__doserrno __getmainargs __initenv __iob_func __p__acmdln __p__commode
         __p__fmode __p__wcmdln __set_app_type __setusermatherr __wgetmainargs __winitenv _acmdln
         _amsg_exit _cexit _commode _errno _filelengthi64 _fileno _fmode _get_osfhandle _initterm
-        _iob _onexit _waccess _wcmdln _wfsopen abort calloc exit fclose fflush fgetpos fprintf fread free
-        fsetpos fwrite malloc memchr memcmp memcpy memmove setvbuf signal strcmp strerror strlen
+        _iob _onexit _waccess _wcmdln _wfsopen abort calloc clearerr exit fclose ferror fflush
+        fgetpos fprintf fread free fsetpos fwrite malloc memchr memcmp memcpy memmove setvbuf signal strcmp strerror strlen
         strncmp tolower vfprintf wcslen""",
     "user32.dll": """AdjustWindowRectEx BeginPaint CallWindowProcW CloseClipboard
         CreateWindowExW DefWindowProcW DispatchMessageW DrawTextW EmptyClipboard EndPaint

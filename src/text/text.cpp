@@ -1,9 +1,9 @@
-#include "cli/utf.h"
+#include "text/text.h"
 
 #include <algorithm>
 #include <cstdint>
 
-namespace cli {
+namespace text {
 
 namespace {
 
@@ -29,7 +29,7 @@ void appendUtf8(char32_t c, std::string& out) {
 
 }  // namespace
 
-std::optional<char32_t> decodeUtf8(const std::string& text, std::size_t& at) {
+std::optional<char32_t> decodeUtf8(std::string_view text, std::size_t& at) {
   const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
   const std::uint8_t lead = byte(at);
   std::size_t length;
@@ -70,7 +70,7 @@ std::optional<char32_t> decodeUtf8(const std::string& text, std::size_t& at) {
 namespace {
 
 // A byte that starts no valid sequence gives U+FFFD.
-char32_t nextCodePoint(const std::string& text, std::size_t& at) {
+char32_t nextCodePoint(std::string_view text, std::size_t& at) {
   return decodeUtf8(text, at).value_or(kReplacement);
 }
 
@@ -104,22 +104,39 @@ std::string utf16ToUtf8(const char16_t* text, std::size_t length) {
   return out;
 }
 
-std::u16string utf8ToUtf16(const std::string& text) {
+namespace {
+
+void appendUtf16(char32_t c, std::u16string& out) {
+  if (c >= 0x10000) {
+    out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+    out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+  } else {
+    out += static_cast<char16_t>(c);
+  }
+}
+
+}  // namespace
+
+bool utf8ToUtf16Strict(std::string_view text, std::u16string* out) {
+  out->clear();
+  for (std::size_t at = 0; at < text.size();) {
+    const std::optional<char32_t> c = decodeUtf8(text, at);
+    if (!c) return false;
+    appendUtf16(*c, *out);
+  }
+  return true;
+}
+
+std::u16string utf8ToUtf16(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
-    const char32_t c = nextCodePoint(text, at);
-    if (c >= 0x10000) {
-      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
+    appendUtf16(nextCodePoint(text, at), out);
   }
   return out;
 }
 
-std::string sanitizeUtf8(const std::string& text) {
+std::string sanitizeUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) appendUtf8(nextCodePoint(text, at), out);
@@ -133,7 +150,7 @@ bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
                     [&](unsigned char x, unsigned char y) { return lower(x) == lower(y); });
 }
 
-std::string escapeForTerminal(const std::string& text) {
+std::string escapeForTerminal(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
@@ -161,4 +178,12 @@ std::string escapeForTerminal(const std::string& text) {
   return out;
 }
 
-}  // namespace cli
+std::string hexText(std::uint64_t value, int digits) {
+  std::string out;
+  for (int n = 0; value != 0 || n < digits; ++n, value >>= 4) {
+    out.insert(out.begin(), "0123456789ABCDEF"[value & 0xF]);
+  }
+  return "0x" + out;
+}
+
+}  // namespace text
