@@ -229,12 +229,14 @@ TEST_F(KeyReportOnWindows, LongNamesAreSavedAndNamesOutsideTheCodePageRefused) {
 // (they stay near 260 characters): room for the longest path Windows takes,
 // 32,767 characters, and for the longest file name, 255, each with a NUL
 // after it that the dialog never overwrites; no name left over from before;
-// and a filter that shows text files, whatever the case of their extension,
-// and nothing else. Owner, size, folder and the silent replace are the save
+// a filter that shows text files, whatever the case of their extension, and
+// nothing else; and the title "Save As", which Wine's dialog shows on its own
+// as well. Owner, record size, folder and the silent replace are the save
 // runs' above.
 TEST(SaveRequest, LeavesRoomForAnyPathAndOffersOnlyTextFiles) {
   std::string file = "stale name", title = "stale name";
   const OPENFILENAMEA r = buildSaveRequest(nullptr, file, title);
+  EXPECT_STREQ(r.lpstrTitle, "Save As");
   EXPECT_GE(r.nMaxFile, 32767u);
   EXPECT_GE(r.nMaxFileTitle, 256u);
   EXPECT_EQ(r.lpstrFile, file.data());
