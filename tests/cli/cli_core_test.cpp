@@ -234,12 +234,22 @@ TEST(CommandLine, SaysWhatIsWrong) {
   }
 }
 
+// Each option asks for its own answer, and only that one.
 TEST(CommandLine, HelpAndVersionNeedNoSource) {
-  for (const char* flag : {"--help", "-h", "--version"}) {
+  const struct {
+    const char* flag;
+    bool help, version;
+  } cases[] = {
+      {"--help", true, false},
+      {"-h", true, false},
+      {"--version", false, true},
+  };
+  for (const auto& c : cases) {
     Options options;
-    EXPECT_EQ(parseCommandLine(argsOf({flag}), false, options), "") << flag;
-    EXPECT_TRUE(options.help || options.version) << flag;
-    EXPECT_TRUE(options.sources.empty()) << flag;
+    EXPECT_EQ(parseCommandLine(argsOf({c.flag}), false, options), "") << c.flag;
+    EXPECT_EQ(options.help, c.help) << c.flag;
+    EXPECT_EQ(options.version, c.version) << c.flag;
+    EXPECT_TRUE(options.sources.empty()) << c.flag;
   }
 }
 

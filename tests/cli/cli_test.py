@@ -2,9 +2,13 @@
 """tamsket-cli run as a user runs it, over fixture hives, with its output read
 back by Python's own json and csv parsers.
 
-    cli_test.py CLI WORK_DIR
+    cli_test.py CLI WORK_DIR --version PROJECT_VERSION
+
+PROJECT_VERSION is the one project(VERSION ...) in CMakeLists.txt gives (1.1.0.5),
+as CMake hands it to the executable check too.
 """
 
+import argparse
 import csv
 import hashlib
 import io
@@ -22,6 +26,7 @@ import cli_fixtures  # noqa: E402
 
 CLI = None
 WORK = None
+PROJECT_VERSION = None
 
 SETUP = "Microsoft\\Exchange\\Setup"
 WOW_SETUP = "Wow6432Node\\Microsoft\\Exchange\\Setup"
@@ -345,7 +350,11 @@ class CommandLine(unittest.TestCase):
             self.assertIn(said, out.decode())
         self.assertNotIn("--computer", out.decode())
         status, out, _ = cli("--version")
-        self.assertEqual((status, out), (0, b"tamsket-cli 1.01.0005\n"))
+        # Shown as the version record shows it: the minor part in two digits,
+        # the build in four (1.1.0.5 is 1.01.0005).
+        major, minor, _, build = PROJECT_VERSION.split(".")
+        shown = f"{int(major)}.{int(minor):02}.{int(build):04}"
+        self.assertEqual((status, out), (0, f"tamsket-cli {shown}\n".encode()))
 
     def test_a_hundred_hives_in_one_call(self):
         files = [hive(f"many/{i:03}/SOFTWARE", exchange(VALUE_A if i % 2 else VALUE_B,
@@ -457,12 +466,18 @@ class Edges(unittest.TestCase):
 
 
 def main():
-    global CLI, WORK
-    CLI = os.path.abspath(sys.argv[1])
-    WORK = os.path.abspath(sys.argv[2])
+    global CLI, WORK, PROJECT_VERSION
+    parser = argparse.ArgumentParser()
+    parser.add_argument("cli")
+    parser.add_argument("work")
+    parser.add_argument("--version", required=True, help="PROJECT_VERSION, a.b.c.d")
+    args, rest = parser.parse_known_args()
+    CLI = os.path.abspath(args.cli)
+    WORK = os.path.abspath(args.work)
+    PROJECT_VERSION = args.version
     shutil.rmtree(WORK, ignore_errors=True)
     os.makedirs(WORK)
-    unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[3:])
+    unittest.main(argv=[sys.argv[0], "-v"] + rest)
 
 
 if __name__ == "__main__":

@@ -30,9 +30,34 @@ from cli_support import KEY_A, KEY_B, VALUE_A, VALUE_B, run  # noqa: E402
 import cli_fixtures  # noqa: E402
 
 SKIP = 77
-WINE = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver"
 SETUP = r"HKLM\SOFTWARE\Microsoft\Exchange\Setup"
+WINE_COMMON = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
+                           "wine-common.sh")
+
+
+def wine_common():
+    """(Wine's programs by name, the variables every Wine run gets) as
+    tools/wine-common.sh, the one place they are written, sets them. A shell
+    started with an empty environment sources it, so what it exports is the
+    file's own."""
+    shell = ('source "$1" >/dev/null || exit 1; printf "%s\\0" "$wine" "$wineserver" '
+             '"$wine32_loader"; env -0')
+    done = subprocess.run(["env", "-i", "PATH=" + os.defpath, "bash", "--norc", "--noprofile",
+                           "-c", shell, "bash", WINE_COMMON],
+                          capture_output=True, timeout=30, check=True)
+    fields = done.stdout.decode().split("\0")
+    loaders = dict(zip(("wine", "wineserver", "wine32_loader"), fields[:3]))
+    exported = dict(f.split("=", 1) for f in fields[3:] if "=" in f)
+    for own in ("PATH", "PWD", "OLDPWD", "SHLVL", "_"):  # the shell's, not the file's
+        exported.pop(own, None)
+    if not all(loaders.values()) or not exported:
+        raise RuntimeError(f"{WINE_COMMON} set no loaders or no environment: {fields!r}")
+    return loaders, exported
+
+
+LOADERS, WINE_ENV = wine_common()
+WINE = LOADERS["wine"]
+WINESERVER = LOADERS["wineserver"]
 
 failures = []
 
@@ -50,9 +75,8 @@ def windows_path(path):
 class Wine:
     def __init__(self, state):
         self.prefix = os.path.join(os.path.abspath(state), "prefix")
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", LANG="C.UTF-8",
-                        LC_ALL="C.UTF-8",
-                        WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d")
+        self.env = dict(os.environ, **WINE_ENV, WINEPREFIX=self.prefix, LANG="C.UTF-8",
+                        LC_ALL="C.UTF-8")
         self.env.pop("DISPLAY", None)
 
     def make_prefix(self):
@@ -320,8 +344,9 @@ def main():
     if not os.path.exists(WINE):
         print("SKIP: wine64 is not installed")
         return SKIP
-    if args.i686 and not os.path.exists("/usr/lib/i386-linux-gnu/wine"):
-        print("SKIP: this machine cannot run 32-bit Windows code (wine32:i386 is not installed)")
+    if args.i686 and not os.path.exists(LOADERS["wine32_loader"]):
+        print("SKIP: this machine cannot run 32-bit Windows code (wine32:i386 is not installed: "
+              f"{LOADERS['wine32_loader']} is missing)")
         return SKIP
     wine = Wine(args.state)
     wine.make_prefix()

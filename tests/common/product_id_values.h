@@ -2,11 +2,12 @@
 
 #include <array>
 #include <cstdint>
-#include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "common/key_oracle.h"
+#include "common/sample_product_id.h"  // generated from tools/sample_product_id.py
 
 // Registry values of DigitalProductId shapes the key lookup must handle, with
 // the key each must give. Shared by the native tests (stand-in registry) and
@@ -33,19 +34,11 @@ inline std::string keyFromValueBytes(const std::vector<std::uint8_t>& data) {
   return decodeByLongDivision(window);
 }
 
-// Laid out as a real one: total size at offset 0, version 3 at 4, product id
-// text at 8, the packed key at 52.
+// The made-up sample value of tools/sample_product_id.py, laid out as a real
+// one: total size at offset 0, version 3 at 4, product id text at 8, the
+// packed key at 52.
 inline std::vector<std::uint8_t> realisticValue() {
-  std::vector<std::uint8_t> data(164, 0);
-  data[0] = 164;
-  data[4] = 3;
-  const char productId[] = "65317-308-1234567-45296";
-  std::memcpy(&data[8], productId, sizeof productId);
-  const std::uint8_t packed[15] = {0x3a, 0x91, 0x0c, 0xe7, 0x55, 0x18, 0xd2, 0x6b,
-                                   0x04, 0xaf, 0x73, 0x29, 0xbe, 0x40, 0x02};
-  std::memcpy(&data[52], packed, sizeof packed);
-  for (std::size_t i = 67; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(0xA0 + i % 16);
-  return data;
+  return {std::begin(kSampleProductId), std::end(kSampleProductId)};
 }
 
 inline std::vector<ProductIdCase> productIdCases() {

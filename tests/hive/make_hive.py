@@ -58,8 +58,9 @@ Command line
 
 TYPE is none, sz, expand_sz, binary, dword, multi_sz, qword; DATA is text for
 the string types (multi_sz: '|' separated), hex for binary and none, a number
-for dword and qword. --exchange-sample adds a made-up DigitalProductId at both
-places a SOFTWARE hive holds one. With no keys or values, OUT is an empty hive
+for dword and qword. --exchange-sample adds the made-up DigitalProductId of
+tools/sample_product_id.py (`sample_product_id()` here too) at both places a
+SOFTWARE hive holds one. With no keys or values, OUT is an empty hive
 (8,192 bytes) that hivexregedit --merge can fill.
 
     make_hive.py SOFTWARE --exchange-sample
@@ -67,8 +68,13 @@ places a SOFTWARE hive holds one. With no keys or values, OUT is an empty hive
 """
 
 import argparse
+import os
 import struct
 import sys
+
+# The made-up DigitalProductId every test uses, written once there.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from sample_product_id import sample_product_id  # noqa: E402,F401
 
 REG_NONE = 0
 REG_SZ = 1
@@ -428,15 +434,6 @@ def build_hive(root, minor=5, dirty=False, bin_size=4096, name="SOFTWARE"):
 
 _TYPES = {"none": REG_NONE, "sz": REG_SZ, "expand_sz": REG_EXPAND_SZ, "binary": REG_BINARY,
           "dword": REG_DWORD, "multi_sz": REG_MULTI_SZ, "qword": REG_QWORD}
-
-
-def sample_product_id():
-    """A made-up 164-byte DigitalProductId (not a real key)."""
-    value = bytearray(164)
-    struct.pack_into("<II", value, 0, 164, 3)
-    value[8:32] = b"12345-678-9012345-67890\0"
-    value[52:67] = bytes.fromhex("5e2a91c3077bd4108ee63b52a9f106")
-    return bytes(value)
 
 
 def main(argv=None):

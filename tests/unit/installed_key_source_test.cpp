@@ -41,11 +41,4 @@ TEST_F(InstalledKeySource, DecodesBytes52To66OfEveryValueThatFits) {
   }
 }
 
-TEST_F(InstalledKeySource, NamesTheProductWithoutAnyLookup) {
-  EXPECT_EQ(getExchangeVersion(), "Microsoft Exchange");
-  standin::setRegistryValue(hkeyLocalMachine(), kSetup, "DigitalProductId", kRegBinary,
-                            realisticValue());
-  EXPECT_EQ(getExchangeVersion(), "Microsoft Exchange");
-}
-
 }  // namespace

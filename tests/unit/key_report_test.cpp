@@ -5,11 +5,16 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
+
+#include "common/product_id_values.h"
+#include "keys/installed_key_source.h"
+#include "support/registry_standin.h"
 
 namespace {
 
@@ -283,6 +288,44 @@ TEST_F(SaveKeyReport, LooksTheKeyUpAfreshAtEverySave) {
     EXPECT_EQ(fake.files, (Files{{"C:\\x\\report.txt", report(now)}})) << now;
   }
   EXPECT_TRUE(fake.messages.empty());
+}
+
+// The flow over this machine's own lookups, as the window's Save runs it: the
+// product named whether or not Exchange is installed, the key read from the
+// registry as it is at the moment of saving.
+TEST_F(SaveKeyReport, FromThisMachineNamesTheProductAndTheKeyInstalledNow) {
+  namespace standin = platform::standin;
+  const struct {
+    const char* what;
+    std::optional<std::vector<std::uint8_t>> value;
+    std::string saved;
+  } cases[] = {
+      {"no Exchange", std::nullopt, "Product: Microsoft Exchange\r\n\r\n"},
+      {"the sample value", realisticValue(),
+       "Product: Microsoft Exchange\r\nM3R7T-JV33T-PWDB4-F9XM2-RYBVD\r\n"},
+      {"bytes 52 to 66 holding 1 to 15",
+       [] {
+         std::vector<std::uint8_t> value(164, 0);
+         for (std::uint8_t i = 0; i < 15; ++i) value[52 + i] = i + 1;
+         return value;
+       }(),
+       "Product: Microsoft Exchange\r\n" + std::string(kKeyOneToFifteen) + "\r\n"},
+  };
+  for (const auto& c : cases) {
+    standin::clearRegistry();
+    if (c.value) {
+      standin::setRegistryValue(platform::hkeyLocalMachine(),
+                                "SOFTWARE\\Microsoft\\Exchange\\Setup", "DigitalProductId",
+                                platform::kRegBinary, *c.value);
+    }
+    fake = {};
+    fake.answer = chosen("C:\\x\\report");
+    saveKeyReport(fake, owner, {getExchangeVersion, getExchangeKey});
+    EXPECT_EQ(fake.files, (Files{{"C:\\x\\report.txt", c.saved}})) << c.what;
+    EXPECT_TRUE(fake.messages.empty()) << c.what;
+    EXPECT_EQ(standin::openRegistryHandles(), 0) << c.what << ": a key was left open";
+  }
+  standin::clearRegistry();
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 // After windows.h, which they rely on.
 #include <cderr.h>
 #include <commdlg.h>
+#include <shlwapi.h>
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "common/product_id_values.h"
@@ -225,28 +225,43 @@ TEST_F(KeyReportOnWindows, LongNamesAreSavedAndNamesOutsideTheCodePageRefused) {
   EXPECT_TRUE(names().empty()) << "nothing written, no temporary file left";
 }
 
-// The request as built, every field of the record.
-TEST(SaveRequest, AsksForATextFileAtTheRootWithRoomForAnyPath) {
-  std::string file = "stale", title = "stale";
-  HWND owner = reinterpret_cast<HWND>(std::uintptr_t{0x1234});
-  const OPENFILENAMEA r = buildSaveRequest(owner, file, title);
-  // The record without the Windows 2000 fields: 76 bytes with 4-byte pointers, 136 with 8.
-  EXPECT_EQ(r.lStructSize, sizeof(void*) == 8 ? 136u : 76u);
-  EXPECT_EQ(r.hwndOwner, owner);
-  EXPECT_EQ(r.hInstance, GetModuleHandleA(nullptr));
-  EXPECT_EQ(std::string(r.lpstrFilter, 26), std::string("Text File (*.txt)\0*.TXT\0\0", 26));
-  EXPECT_EQ(file, std::string(32768, '\0'));
-  EXPECT_EQ(title, std::string(32768, '\0'));
+// What the request must give that the runs of Wine's dialog here cannot show
+// (they stay near 260 characters): room for the longest path Windows takes,
+// 32,767 characters, and for the longest file name, 255, each with a NUL
+// after it that the dialog never overwrites; no name left over from before;
+// a filter that shows text files, whatever the case of their extension, and
+// nothing else; and the title "Save As", which Wine's dialog shows on its own
+// as well. Owner, record size, folder and the silent replace are the save
+// runs' above.
+TEST(SaveRequest, LeavesRoomForAnyPathAndOffersOnlyTextFiles) {
+  std::string file = "stale name", title = "stale name";
+  const OPENFILENAMEA r = buildSaveRequest(nullptr, file, title);
+  EXPECT_STREQ(r.lpstrTitle, "Save As");
+  EXPECT_GE(r.nMaxFile, 32767u);
+  EXPECT_GE(r.nMaxFileTitle, 256u);
   EXPECT_EQ(r.lpstrFile, file.data());
   EXPECT_EQ(r.lpstrFileTitle, title.data());
-  EXPECT_EQ(std::tie(r.nMaxFile, r.nMaxFileTitle, r.nFilterIndex, r.nMaxCustFilter, r.Flags),
-            std::make_tuple(32767u, 32767u, 1u, 0u, 0u));
-  EXPECT_STREQ(r.lpstrInitialDir, "C:\\");
-  EXPECT_STREQ(r.lpstrTitle, "Save As");
-  EXPECT_EQ(std::tie(r.lpstrCustomFilter, r.lpstrDefExt, r.lpTemplateName),
-            std::make_tuple(nullptr, nullptr, nullptr));
-  EXPECT_EQ(std::tie(r.nFileOffset, r.nFileExtension, r.lCustData), std::make_tuple(0, 0, 0));
-  EXPECT_EQ(r.lpfnHook, nullptr);
+  EXPECT_GT(file.size(), r.nMaxFile) << "a NUL past the end the dialog may fill";
+  EXPECT_GT(title.size(), r.nMaxFileTitle) << "a NUL past the end the dialog may fill";
+  EXPECT_EQ(file.find_first_not_of('\0'), std::string::npos) << "the name box starts empty";
+  EXPECT_EQ(title.find_first_not_of('\0'), std::string::npos);
+
+  // Pairs of description and pattern, the list ended by an empty string.
+  std::vector<std::pair<std::string, std::string>> filters;
+  for (const char* at = r.lpstrFilter; at && *at;) {
+    const std::string description = at;
+    at += description.size() + 1;
+    const std::string pattern = at;
+    at += pattern.size() + 1;
+    filters.emplace_back(description, pattern);
+  }
+  ASSERT_EQ(filters.size(), 1u) << "one kind of file: the description is the dialog runs'";
+  for (const char* shown : {"report.txt", "REPORT.TXT", "exchange.key.Txt"}) {
+    EXPECT_TRUE(PathMatchSpecA(shown, filters[0].second.c_str())) << shown;
+  }
+  for (const char* hidden : {"report", "report.log", "report.txt.bak", "reporttxt"}) {
+    EXPECT_FALSE(PathMatchSpecA(hidden, filters[0].second.c_str())) << hidden;
+  }
 }
 
 // The request on Wine's real dialog. Wine's own save dialog is titled "Save
@@ -276,6 +291,7 @@ TEST_F(KeyReportOnWindows, TheDialogTakesTheRequestAndReportsTheOutcome) {
   for (const auto& c : cases) {
     std::string file, title;
     OPENFILENAMEA request = buildSaveRequest(nullptr, file, title);
+    const std::size_t room = file.size();
     request.lpstrTitle = "Pick a report name";
     request.lStructSize = c.structSize;
     request.nMaxFile = c.maxFile;
@@ -284,7 +300,7 @@ TEST_F(KeyReportOnWindows, TheDialogTakesTheRequestAndReportsTheOutcome) {
     for (const auto& dialog : seen) EXPECT_EQ(dialog.title, "Pick a report name") << c.what;
     EXPECT_EQ(result != FALSE, c.confirmed) << c.what;
     EXPECT_EQ(CommDlgExtendedError(), c.error) << c.what;
-    EXPECT_EQ(file.size(), 32768u) << c.what;
+    EXPECT_EQ(file.size(), room) << c.what << ": the dialog writes into the buffer only";
     if (!c.confirmed) {
       // The dialog puts the size it needs in the buffer's first 16 bits.
       std::uint16_t firstWord = 0;

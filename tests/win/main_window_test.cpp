@@ -203,34 +203,38 @@ TEST_F(MainWindowTest, PaintsTheBandLabelsAndBackground) {
   saveForAPerson(shot, "TAMSKET_SCREENSHOT");
 }
 
-// Moved to a monitor of another scale, the window lays itself out again from
-// the twips below (the layout's, copied from its design), at the new DPI:
-// twips x dpi / 1440, rounded; fonts of 8.25 points.
+// Moved to a monitor of another scale, the window lays itself out again at
+// the new DPI rather than being stretched: every place and size of the design,
+// in twips, times dpi / 1440, each rounded on its own (worked out by hand into
+// the pixels below, one rectangle per monitor); fonts of 8.25 points.
 TEST_F(MainWindowTest, LaysItselfOutAgainAtTheDpiOfANewMonitor) {
-  const struct {
-    ControlId id;
-    int left, top, width, height;  // twips
-    bool windowed;
-  } layoutTwips[] = {
-      {ControlId::txtKey, 2160, 1920, 3735, 375, true},
-      {ControlId::txtVer, 2160, 1200, 3735, 375, true},
-      {ControlId::cmdPrint, 240, 1920, 1575, 255, true},
-      {ControlId::cmdSave, 240, 1560, 1575, 255, true},
-      {ControlId::cmdCopy, 240, 1200, 1575, 255, true},
-      {ControlId::lblURL, 3960, 480, 1935, 255, false},
-      {ControlId::lblKey, 2160, 1680, 852, 252, false},
-      {ControlId::lblVer, 2160, 960, 1932, 252, false},
-      {ControlId::lblTitle, 120, 120, 5775, 735, false},
-      {ControlId::Label1, 0, 0, 6135, 735, false},
-  };
   const struct {
     int dpi;
     SIZE client;      // 6120 x 2795 twips
     LONG fontHeight;  // 8.25 points
   } monitors[] = {{120, {510, 233}, -14}, {144, {612, 280}, -17}, {192, {816, 373}, -22}};
+  const struct {
+    ControlId id;
+    RECT at[3];  // at 120, 144 and 192 dpi
+    bool windowed;
+  } controls[] = {
+      // clang-format off
+      {ControlId::txtKey,   {{180, 160, 491, 191}, {216, 192, 590, 230}, {288, 256, 786, 306}}, true},
+      {ControlId::txtVer,   {{180, 100, 491, 131}, {216, 120, 590, 158}, {288, 160, 786, 210}}, true},
+      {ControlId::cmdPrint, {{20, 160, 151, 181},  {24, 192, 182, 218},  {32, 256, 242, 290}},  true},
+      {ControlId::cmdSave,  {{20, 130, 151, 151},  {24, 156, 182, 182},  {32, 208, 242, 242}},  true},
+      {ControlId::cmdCopy,  {{20, 100, 151, 121},  {24, 120, 182, 146},  {32, 160, 242, 194}},  true},
+      {ControlId::lblURL,   {{330, 40, 491, 61},   {396, 48, 590, 74},   {528, 64, 786, 98}},   false},
+      {ControlId::lblKey,   {{180, 140, 251, 161}, {216, 168, 301, 193}, {288, 224, 402, 258}}, false},
+      {ControlId::lblVer,   {{180, 80, 341, 101},  {216, 96, 409, 121},  {288, 128, 546, 162}}, false},
+      {ControlId::lblTitle, {{10, 10, 491, 71},    {12, 12, 590, 86},    {16, 16, 786, 114}},   false},
+      {ControlId::Label1,   {{0, 0, 511, 61},      {0, 0, 614, 74},      {0, 0, 818, 98}},      false},
+      // clang-format on
+  };
 
   SetFocus(control(ControlId::cmdSave));
-  for (const auto& m : monitors) {
+  for (std::size_t monitor = 0; monitor < std::size(monitors); ++monitor) {
+    const auto& m = monitors[monitor];
     SCOPED_TRACE("at " + std::to_string(m.dpi) + " dpi");
     RECT before;
     GetWindowRect(window, &before);
@@ -248,9 +252,8 @@ TEST_F(MainWindowTest, LaysItselfOutAgainAtTheDpiOfANewMonitor) {
     EXPECT_EQ(std::make_pair(client.right, client.bottom),
               std::make_pair(m.client.cx, m.client.cy));
     const auto at = [&](int twips) { return MulDiv(twips, m.dpi, 1440); };
-    for (const auto& c : layoutTwips) {
-      const RECT expected{at(c.left), at(c.top), at(c.left) + at(c.width),
-                          at(c.top) + at(c.height)};
+    for (const auto& c : controls) {
+      const RECT& expected = c.at[monitor];
       RECT r = frm->labelRect(c.id);
       if (c.windowed) {
         GetWindowRect(control(c.id), &r);
