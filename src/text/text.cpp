@@ -178,12 +178,4 @@ std::string escapeForTerminal(std::string_view text) {
   return out;
 }
 
-std::string hexText(std::uint64_t value, int digits) {
-  std::string out;
-  for (int n = 0; value != 0 || n < digits; ++n, value >>= 4) {
-    out.insert(out.begin(), "0123456789ABCDEF"[value & 0xF]);
-  }
-  return "0x" + out;
-}
-
 }  // namespace text
