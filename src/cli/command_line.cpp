@@ -30,7 +30,7 @@ std::string_view optionName(const std::string& arg, std::size_t& valueAt) {
 
 // The native form of the part of an argument after `at` UTF-8 bytes: the
 // option names are ASCII, so as many native code units precede the value.
-hive::PathString nativeTail(const Argument& arg, std::size_t at) { return arg.native.substr(at); }
+text::PathString nativeTail(const Argument& arg, std::size_t at) { return arg.native.substr(at); }
 
 }  // namespace
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "cli/output.h"
-#include "hive/hive.h"
+#include "text/text.h"
 
 namespace cli {
 
@@ -12,7 +12,7 @@ namespace cli {
 // system's own string (for opening files and naming computers).
 struct Argument {
   std::string text;
-  hive::PathString native;
+  text::PathString native;
 };
 
 enum class Request { localRegistry, computer, hive, windowsFolder };

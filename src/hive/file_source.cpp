@@ -94,20 +94,20 @@ class PosixFileSource : public ByteSource {
 
 #endif
 
-Error cannotOpen(const PathString& path, const std::string& why) {
+Error cannotOpen(const text::PathString& path, const std::string& why) {
   return Error{ErrorCode::cannotOpen, "cannot open " + toUtf8(path) + ": " + why};
 }
 
 // A hive is read at offsets all over the file: a pipe or a device cannot be,
 // and waiting on one (a FIFO without a writer) would hang the caller.
-Error notAFile(const PathString& path, const char* what) {
+Error notAFile(const text::PathString& path, const char* what) {
   return Error{ErrorCode::notAFile, "cannot open " + toUtf8(path) + ": not a regular file (" +
                                         what + "); copy it to a file first"};
 }
 
 }  // namespace
 
-Result<std::unique_ptr<ByteSource>> openFileSource(const PathString& path) {
+Result<std::unique_ptr<ByteSource>> openFileSource(const text::PathString& path) {
 #ifdef _WIN32
   // The C runtime answers "Permission denied" for a folder.
   const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -168,7 +168,7 @@ Result<std::unique_ptr<ByteSource>> openFileSource(const PathString& path) {
 #endif
 }
 
-bool logFilesBeside(const PathString& path) {
+bool logFilesBeside(const text::PathString& path) {
 #ifdef _WIN32
   for (const wchar_t* suffix : {L".LOG1", L".LOG2"}) {
     if (_waccess((path + suffix).c_str(), 0) == 0) return true;

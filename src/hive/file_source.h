@@ -10,9 +10,9 @@
 namespace hive {
 
 // A source reading the file at `path`; cannotOpen, notAFile or inUse when it cannot be opened.
-Result<std::unique_ptr<ByteSource>> openFileSource(const PathString& path);
+Result<std::unique_ptr<ByteSource>> openFileSource(const text::PathString& path);
 
 // Whether "<path>.LOG1" or "<path>.LOG2" (or their lower-case names) exists.
-bool logFilesBeside(const PathString& path);
+bool logFilesBeside(const text::PathString& path);
 
 }  // namespace hive

@@ -592,7 +592,7 @@ Result<Hive> Hive::fromSource(std::unique_ptr<ByteSource> source) {
   return Hive(std::move(impl));
 }
 
-Result<Hive> Hive::open(const PathString& path) {
+Result<Hive> Hive::open(const text::PathString& path) {
   Result<std::unique_ptr<ByteSource>> source = openFileSource(path);
   if (!source) return source.error();
   Result<Hive> hive = fromSource(std::move(source.value()));

@@ -1,7 +1,7 @@
 #pragma once
 
 // A read-only reader of Windows registry files ("regf" hives), portable C++17
-// with no dependency beyond the standard library. It never writes to the file
+// needing only the standard library and the text module. It never writes to the file
 // and trusts nothing in it: every offset, count and length is checked before
 // use, and damage is reported as an Error value, never a crash or a hang.
 //
@@ -15,6 +15,8 @@
 #include <utility>
 #include <variant>
 #include <vector>
+
+#include "text/text.h"
 
 namespace hive {
 
@@ -63,12 +65,6 @@ class Result {
 // transaction logs beside it, which this reader does not apply.
 enum class HiveState { clean, dirty };
 
-#ifdef _WIN32
-using PathString = std::wstring;  // UTF-16
-#else
-using PathString = std::string;  // UTF-8, or whatever bytes the file system takes
-#endif
-
 // What became of a read: every byte came, the file ended first, or the system
 // failed it (the reader reports these as truncated and readError).
 struct ReadStatus {
@@ -101,7 +97,7 @@ struct Key {
 class Hive {
  public:
   // Opens the file read-only, sharing it with every other reader and writer.
-  static Result<Hive> open(const PathString& path);
+  static Result<Hive> open(const text::PathString& path);
   // Reads a hive held elsewhere (in memory, for example).
   static Result<Hive> fromSource(std::unique_ptr<ByteSource> source);
 

@@ -12,6 +12,14 @@
 // that is not part of a character; the strict one refuses the whole text.
 namespace text {
 
+// A path as this system's file functions take it: UTF-16 on Windows; elsewhere
+// the bytes of the name, UTF-8 as a rule but not always.
+#ifdef _WIN32
+using PathString = std::wstring;
+#else
+using PathString = std::string;
+#endif
+
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string utf16ToUtf8(const char16_t* text, std::size_t length);
 // UTF-8 to UTF-16; each byte that does not start a valid sequence becomes U+FFFD.
