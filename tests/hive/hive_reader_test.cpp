@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "hive/hive.h"
 #include "hive/names.h"
 #include "text/text.h"
@@ -34,6 +36,18 @@ std::string fixturePath(const std::string& name) {
 Bytes readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A copy of a fixture as `dir`/SOFTWARE, in a new folder whose name goes into `dir`.
+std::string copyFixture(const char* name, char (&dir)[25]) {
+  std::snprintf(dir, sizeof dir, "/tmp/tamsket-hive-XXXXXX");
+  if (!mkdtemp(dir)) return "";
+  const std::string copy = std::string(dir) + "/SOFTWARE";
+  const Bytes bytes = readFile(fixturePath(name));
+  std::ofstream(copy, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  return copy;
 }
 
 std::string utf16le(const std::u16string& s) {
@@ -284,13 +298,9 @@ TEST(HiveFile, ReportsStateVersionAndLogFiles) {
   Hive dirty = openFixture("software_dirty");
   EXPECT_TRUE(dirty.findKey("Microsoft\\Exchange\\Setup"));
 
-  char dir[] = "/tmp/tamsket-hive-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string copy = std::string(dir) + "/SOFTWARE";
-  const Bytes bytes = readFile(fixturePath("software_dirty.hive"));
-  std::ofstream(copy, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
+  char dir[25];
+  const std::string copy = copyFixture("software_dirty.hive", dir);
+  ASSERT_NE(copy, "");
   EXPECT_FALSE(Hive::open(copy).value().hasLogFiles());
   for (const char* log : {".LOG2", ".LOG1"}) {
     std::ofstream(copy + log).put('x');
@@ -302,13 +312,9 @@ TEST(HiveFile, ReportsStateVersionAndLogFiles) {
 }
 
 TEST(HiveFile, AFileThatShrinksOnceOpenIsTruncatedNotAReadError) {
-  char dir[] = "/tmp/tamsket-hive-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string copy = std::string(dir) + "/SOFTWARE";
-  const Bytes bytes = readFile(fixturePath("software.hive"));
-  std::ofstream(copy, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
+  char dir[25];
+  const std::string copy = copyFixture("software.hive", dir);
+  ASSERT_NE(copy, "");
   auto h = Hive::open(copy);
   ASSERT_TRUE(h) << h.error().message;
   ASSERT_EQ(truncate(copy.c_str(), 0x1100), 0);  // the root key stays, its subkeys go
