@@ -1,0 +1,25 @@
+#pragma once
+
+// The folder a hive lies in, wherever that folder is: on a local disk, or
+// inside a disk image. Transaction logs are found and read through it, so a
+// hive's logs are read the same way as the hive itself.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hive/hive.h"
+
+namespace hive {
+
+class Folder {
+ public:
+  virtual ~Folder() = default;
+  // The names of the folder's entries as the file system keeps them, in UTF-8
+  // (on Linux, the bytes of the name as they are).
+  virtual std::vector<std::string> names() const = 0;
+  // Opens the entry `name`, one of names(), read-only and shared.
+  virtual Result<std::unique_ptr<ByteSource>> open(const std::string& name) const = 0;
+};
+
+}  // namespace hive
