@@ -60,15 +60,15 @@ std::vector<KeyRecord> readRegistry(Registry& registry, SourceKind source,
   for (const View view : {View::bits32, View::bits64}) {
     if (view == View::bits64 && !twoViews) break;
     const RegistryRead read = registry.readProductId(view);
-    if (read.outcome == RegistryRead::Outcome::missing) continue;
+    if (read && !read.value()) continue;
     KeyRecord record = recordFor(source, location);
     record.view = view;
     record.place = "HKLM\\" + std::string(kSetupKey) + " (" + viewLabel(view) + ") on " +
                    describeMachine(source, location);
-    if (read.outcome == RegistryRead::Outcome::failed) {
-      setError(record, read.errorCode, read.errorMessage);
+    if (read) {
+      decodeValue(read.value()->type, read.value()->data, record);
     } else {
-      decodeValue(read.type, read.data, record);
+      setError(record, read.error().code, read.error().message);
     }
     records.push_back(std::move(record));
   }
@@ -221,13 +221,11 @@ std::vector<KeyRecord> readSource(Platform& platform, const SourceRequest& reque
       const SourceKind kind = local ? SourceKind::registry : SourceKind::computer;
       const std::string location = local ? platform.computerName() : request.argument.text;
       label = local ? "this computer's registry" : "computer " + location;
-      ErrorCode code;
-      std::string message;
-      auto registry = platform.connectRegistry(local ? nullptr : &request.argument, code, message);
-      if (registry) return readRegistry(*registry, kind, location);
+      const auto registry = platform.connectRegistry(local ? nullptr : &request.argument);
+      if (registry) return readRegistry(*registry.value(), kind, location);
       KeyRecord record = recordFor(kind, location);
       record.place = describeMachine(kind, location);
-      setError(record, code, message);
+      setError(record, registry.error().code, registry.error().message);
       return {record};
     }
     case Request::hive:

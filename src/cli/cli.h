@@ -8,18 +8,24 @@
 
 #include "cli/command_line.h"
 #include "cli/key_record.h"
+#include "result/result.h"
 
 namespace cli {
 
-// What reading the product id in one registry view gave.
-struct RegistryRead {
-  enum class Outcome { value, missing, failed };
-  Outcome outcome = Outcome::missing;  // missing: no Setup key or no value in it
+// Why a source could not be read: the code, and one line a person can act on.
+struct Failure {
+  ErrorCode code;
+  std::string message;
+};
+
+// The DigitalProductId as one registry view holds it.
+struct RegistryValue {
   std::uint32_t type = 0;
   std::vector<std::uint8_t> data;
-  ErrorCode errorCode;  // for failed
-  std::string errorMessage;
 };
+// What reading one view gave: the value; none when there is no Setup key or no
+// value in it; or why it could not be read.
+using RegistryRead = tamsket::Result<std::optional<RegistryValue>, Failure>;
 
 // HKEY_LOCAL_MACHINE of one machine.
 class Registry {
@@ -45,10 +51,9 @@ class Platform {
   virtual ~Platform() = default;
   virtual bool hasRegistry() const = 0;
   virtual std::string computerName() = 0;
-  // This machine's registry (no computer) or another's. On failure nullptr,
-  // with `errorCode` and `errorMessage` saying why.
-  virtual std::unique_ptr<Registry> connectRegistry(const Argument* computer, ErrorCode& errorCode,
-                                                    std::string& errorMessage) = 0;
+  // This machine's registry (no computer) or another's.
+  virtual tamsket::Result<std::unique_ptr<Registry>, Failure> connectRegistry(
+      const Argument* computer) = 0;
   // The entry of folder `dir` named `name` in any letter case, with its path.
   virtual EntryLookup findEntry(const Argument& dir, const std::string& name) = 0;
   // Opens a hive file where the user means it to be.

@@ -31,11 +31,9 @@ class PosixPlatform : public cli::Platform {
  public:
   bool hasRegistry() const override { return false; }
   std::string computerName() override { return ""; }
-  std::unique_ptr<cli::Registry> connectRegistry(const cli::Argument*, cli::ErrorCode& code,
-                                                 std::string& message) override {
-    code = cli::SourceError::cannotConnect;
-    message = "this system has no Windows registry";
-    return nullptr;
+  tamsket::Result<std::unique_ptr<cli::Registry>, cli::Failure> connectRegistry(
+      const cli::Argument*) override {
+    return cli::Failure{cli::SourceError::cannotConnect, "this system has no Windows registry"};
   }
 
   // A disk mounted from Windows keeps its names' letter case, which this

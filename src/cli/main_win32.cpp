@@ -6,17 +6,15 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "text/text.h"
-#include "platform/system_function.h"
+#include "platform/registry.h"
+#include "platform/system_function_win32.h"
 #include "platform/unique_handle.h"
+#include "text/text.h"
+#include "text/windows_text.h"
 
 namespace {
 
-using UniqueKey = platform::UniqueHandle<HKEY, RegCloseKey>;
-
-// A value that keeps changing size between the size query and the read is
-// given up on after this many tries.
-constexpr int kQueryAttempts = 8;
+using UniqueKey = platform::UniqueHandle<platform::RegKey, platform::regCloseKey>;
 
 std::string toUtf8(const wchar_t* text, std::size_t length) {
   return text::utf16ToUtf8(reinterpret_cast<const char16_t*>(text), length);
@@ -30,85 +28,42 @@ std::wstring toWide(const std::string& text) {
 // The system's own words for an error code, without the closing full stop,
 // and the code: "The network path was not found (error 53)".
 std::string systemMessage(DWORD error) {
-  wchar_t text[512];
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                error, 0, text, ARRAYSIZE(text), nullptr);
-  while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' ||
-                        text[length - 1] == L' ' || text[length - 1] == L'.')) {
-    --length;
-  }
-  std::string message = length ? toUtf8(text, length) + " " : "";
+  std::wstring words = text::systemErrorText(error);
+  while (!words.empty() && words.back() == L'.') words.pop_back();
+  const std::string message = words.empty() ? "" : toUtf8(words.data(), words.size()) + " ";
   return message + "(error " + std::to_string(error) + ")";
-}
-
-cli::SourceError errorCodeFor(LONG status) {
-  return status == ERROR_ACCESS_DENIED ? cli::SourceError::accessDenied
-                                       : cli::SourceError::registryError;
 }
 
 class Win32Registry : public cli::Registry {
  public:
-  // `owned` roots come from RegConnectRegistryW and are closed at the end.
-  Win32Registry(HKEY root, bool owned) : root_(root), owned_(owned ? root : nullptr) {}
+  explicit Win32Registry(platform::RegKey root) : root_(root) {}
+  // Connected roots are closed at the end; the predefined one needs no closing.
+  explicit Win32Registry(UniqueKey connected)
+      : root_(connected.get()), owned_(std::move(connected)) {}
 
-  // 64-bit Windows keeps the 32-bit view under SOFTWARE\Wow6432Node of the 64-bit one;
-  // 32-bit Windows ignores KEY_WOW64_64KEY and has no such key.
-  bool hasTwoViews() override {
-    UniqueKey key;
-    const LONG status = RegOpenKeyExW(root_, L"SOFTWARE\\Wow6432Node", 0,
-                                      KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.receive());
-    return status != ERROR_FILE_NOT_FOUND;
-  }
+  bool hasTwoViews() override { return platform::hasTwoViews(root_); }
 
   cli::RegistryRead readProductId(cli::View view) override {
-    cli::RegistryRead read;
-    const REGSAM sam =
-        KEY_QUERY_VALUE | (view == cli::View::bits64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY);
+    const platform::RegistryValue value = platform::readRegistryValue(
+        root_,
+        view == cli::View::bits64 ? platform::RegistryView::bits64 : platform::RegistryView::bits32,
+        kSetupKey, kProductIdValueName);
+    if (value.status == platform::kErrorFileNotFound) return std::optional<cli::RegistryValue>();
+    if (value.status == platform::kErrorSuccess) {
+      return std::optional<cli::RegistryValue>(cli::RegistryValue{value.type, value.data});
+    }
     const std::string where = std::string("HKLM\\") + kSetupKey +
                               (view == cli::View::bits64 ? " (64-bit view)" : " (32-bit view)");
-    UniqueKey setup;
-    LONG status = RegOpenKeyExW(root_, toWide(kSetupKey).c_str(), 0, sam, setup.receive());
-    if (status == ERROR_FILE_NOT_FOUND) return read;
-    if (status != ERROR_SUCCESS) {
-      return failed(status, "cannot open " + where + ": " + systemMessage(status));
-    }
-    // Sized by asking: the first query gives the size, and a value that grew
-    // in between answers ERROR_MORE_DATA with its new size.
-    const std::wstring valueName = toWide(kProductIdValueName);
-    DWORD type = 0;
-    std::vector<std::uint8_t> data;
-    for (int attempt = 0; attempt < kQueryAttempts; ++attempt) {
-      DWORD size = static_cast<DWORD>(data.size());
-      status = RegQueryValueExW(setup.get(), valueName.c_str(), nullptr, &type,
-                                data.empty() ? nullptr : data.data(), &size);
-      if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && data.empty() && size > 0)) {
-        data.resize(size);
-        continue;
-      }
-      if (status == ERROR_SUCCESS) data.resize(size);
-      break;
-    }
-    if (status == ERROR_FILE_NOT_FOUND) return read;
-    if (status != ERROR_SUCCESS) {
-      return failed(status, "cannot read " + std::string(kProductIdValueName) + " in " + where +
-                                ": " + systemMessage(status));
-    }
-    read.outcome = cli::RegistryRead::Outcome::value;
-    read.type = type;
-    read.data = std::move(data);
-    return read;
+    return cli::Failure{
+        value.status == platform::kErrorAccessDenied ? cli::SourceError::accessDenied
+                                                     : cli::SourceError::registryError,
+        (value.inKey ? "cannot open " + where
+                     : "cannot read " + std::string(kProductIdValueName) + " in " + where) +
+            ": " + systemMessage(value.status)};
   }
 
  private:
-  static cli::RegistryRead failed(LONG status, std::string message) {
-    cli::RegistryRead read;
-    read.outcome = cli::RegistryRead::Outcome::failed;
-    read.errorCode = errorCodeFor(status);
-    read.errorMessage = std::move(message);
-    return read;
-  }
-
-  HKEY root_;
+  platform::RegKey root_;
   UniqueKey owned_;
 };
 
@@ -196,19 +151,19 @@ class Win32Platform : public cli::Platform {
     return toUtf8(name, length);
   }
 
-  std::unique_ptr<cli::Registry> connectRegistry(const cli::Argument* computer,
-                                                 cli::ErrorCode& code,
-                                                 std::string& message) override {
-    if (!computer) return std::make_unique<Win32Registry>(HKEY_LOCAL_MACHINE, false);
-    HKEY root = nullptr;
-    const LONG status = RegConnectRegistryW(computer->native.c_str(), HKEY_LOCAL_MACHINE, &root);
-    if (status != ERROR_SUCCESS) {
-      code = cli::SourceError::cannotConnect;
-      message =
-          "cannot connect to the registry of " + computer->text + ": " + systemMessage(status);
-      return nullptr;
+  tamsket::Result<std::unique_ptr<cli::Registry>, cli::Failure> connectRegistry(
+      const cli::Argument* computer) override {
+    if (!computer) {
+      return std::unique_ptr<cli::Registry>(new Win32Registry(platform::hkeyLocalMachine()));
     }
-    return std::make_unique<Win32Registry>(root, true);
+    UniqueKey root;
+    const long status = platform::connectRegistry(computer->native.c_str(), root.receive());
+    if (status != ERROR_SUCCESS) {
+      return cli::Failure{
+          cli::SourceError::cannotConnect,
+          "cannot connect to the registry of " + computer->text + ": " + systemMessage(status)};
+    }
+    return std::unique_ptr<cli::Registry>(new Win32Registry(std::move(root)));
   }
 
   // Windows file systems ignore letter case themselves.

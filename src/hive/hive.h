@@ -1,9 +1,10 @@
 #pragma once
 
 // A read-only reader of Windows registry files ("regf" hives), portable C++17
-// needing only the standard library and the text module. It never writes to the file
-// and trusts nothing in it: every offset, count and length is checked before
-// use, and damage is reported as an Error value, never a crash or a hang.
+// needing only the standard library, the text module and the result type. It
+// never writes to the file and trusts nothing in it: every offset, count and
+// length is checked before use, and damage is reported as an Error value,
+// never a crash or a hang.
 //
 // Names are compared as Windows compares them for ASCII and Latin-1 letters
 // (case-insensitively); other UTF-16 code units are compared exactly.
@@ -12,10 +13,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <variant>
 #include <vector>
 
+#include "result/result.h"
 #include "text/text.h"
 
 namespace hive {
@@ -44,21 +44,8 @@ struct Error {
                         // (offsets in it are file offsets, as a hex editor shows them)
 };
 
-// A T or an Error.
 template <typename T>
-class Result {
- public:
-  Result(T value) : state_(std::move(value)) {}
-  Result(Error error) : state_(std::move(error)) {}
-  bool ok() const { return state_.index() == 0; }
-  explicit operator bool() const { return ok(); }
-  const T& value() const { return std::get<0>(state_); }
-  T& value() { return std::get<0>(state_); }
-  const Error& error() const { return std::get<1>(state_); }
-
- private:
-  std::variant<T, Error> state_;
-};
+using Result = tamsket::Result<T, Error>;
 
 // Clean: the base block's sequence numbers agree and its checksum is right.
 // Dirty: the hive was not closed cleanly; its contents may be older than the

@@ -36,11 +36,9 @@ using UniqueGlobal = UniqueHandle<HGLOBAL, GlobalFree>;
 
 }  // namespace
 
-ClipboardResult setClipboardText(HWND owner, const std::wstring& text,
-                                 unsigned long& error) noexcept {
-  const auto failed = [&error] {
-    error = GetLastError();
-    return ClipboardResult::failed;
+ClipboardStatus setClipboardText(HWND owner, const std::wstring& text) noexcept {
+  const auto failed = [] {
+    return tamsket::SystemFailure<ClipboardProblem>{ClipboardProblem::failed, GetLastError()};
   };
   // The copy is made first, so that the clipboard stays open only briefly.
   const SIZE_T bytes = (text.size() + 1) * sizeof(wchar_t);
@@ -52,15 +50,13 @@ ClipboardResult setClipboardText(HWND owner, const std::wstring& text,
   GlobalUnlock(memory.get());
 
   if (!openClipboard(owner)) {
-    error = GetLastError();
-    return ClipboardResult::busy;
+    return tamsket::SystemFailure<ClipboardProblem>{ClipboardProblem::busy, GetLastError()};
   }
   const OpenedClipboard opened;
   if (!EmptyClipboard()) return failed();
   if (!SetClipboardData(CF_UNICODETEXT, memory.get())) return failed();
   memory.release();
-  error = 0;
-  return ClipboardResult::placed;
+  return {};
 }
 
 }  // namespace platform

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "platform/system_function.h"
-#include "platform/unique_gdi.h"
+#include "platform/system_function_win32.h"
+#include "platform/unique_gdi_win32.h"
 
 namespace platform {
 
@@ -86,20 +86,19 @@ class PrintJob {
 
 }  // namespace
 
-PrintResult printWindowImage(HWND window, unsigned long& error) {
+PrintStatus printWindowImage(HWND window) {
   // The error is taken as the failing call left it, before anything is undone.
-  const auto failed = [&error] {
-    error = GetLastError();
-    return PrintResult::failed;
+  const auto failed = [] {
+    return tamsket::SystemFailure<PrintProblem>{PrintProblem::failed, GetLastError()};
   };
-  error = 0;
   const auto getDefaultPrinter =
       systemFunction<decltype(&GetDefaultPrinterA)>(L"winspool.drv", "GetDefaultPrinterA");
   if (!getDefaultPrinter) return failed();
   DWORD nameSize = 0;
   if (!getDefaultPrinter(nullptr, &nameSize)) {
     const DWORD why = GetLastError();
-    if (why == ERROR_FILE_NOT_FOUND) return PrintResult::noPrinter;
+    if (why == ERROR_FILE_NOT_FOUND)
+      return tamsket::SystemFailure<PrintProblem>{PrintProblem::noPrinter, 0};
     if (why != ERROR_INSUFFICIENT_BUFFER) return failed();
   }
   std::string printerName(nameSize, '\0');
@@ -153,7 +152,8 @@ PrintResult printWindowImage(HWND window, unsigned long& error) {
                                   client.bottom, bits, &picture, DIB_RGB_COLORS, SRCCOPY);
   if (lines <= 0) return failed();  // 0, or GDI_ERROR (-1) from some drivers
   if (EndPage(printer.get()) <= 0) return failed();
-  return job.finish() ? PrintResult::printed : failed();
+  if (!job.finish()) return failed();
+  return {};
 }
 
 }  // namespace platform

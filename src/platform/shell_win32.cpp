@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "platform/system_function.h"
+#include "platform/system_function_win32.h"
 
 namespace platform {
 

@@ -59,17 +59,19 @@ class TempFile {
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
 
-  SystemError write(const std::string& bytes) {
-    if (const SystemError error = platform_.openForWriting(path_, file_)) return error;
-    const SystemError written = platform_.writeAll(file_, bytes);
-    const SystemError closed = platform_.closeFile(std::exchange(file_, nullptr));
-    return written ? written : closed;
+  StepStatus write(const std::string& bytes) {
+    const auto opened = platform_.openForWriting(path_);
+    if (!opened) return opened.error();
+    file_ = opened.value();
+    const StepStatus written = platform_.writeAll(file_, bytes);
+    const StepStatus closed = platform_.closeFile(std::exchange(file_, nullptr));
+    return written ? closed : written;
   }
 
-  SystemError replace(const std::string& target) {
-    const SystemError error = platform_.replaceFile(path_, target);
-    placed_ = error == 0;
-    return error;
+  StepStatus replace(const std::string& target) {
+    const StepStatus replaced = platform_.replaceFile(path_, target);
+    placed_ = replaced.ok();
+    return replaced;
   }
 
  private:
@@ -79,17 +81,17 @@ class TempFile {
   bool placed_ = false;
 };
 
-// The error of the step that failed, 0 when the report landed.
-SystemError writeReport(ReportPlatform& platform, const std::string& target,
-                        const ReportLookups& lookups) {
-  std::string tempPath;
-  if (const SystemError error = platform.createTempFile(folderOf(target), tempPath)) return error;
-  TempFile temp(platform, std::move(tempPath));
+// Whether the report landed, or the error of the step that failed.
+StepStatus writeReport(ReportPlatform& platform, const std::string& target,
+                       const ReportLookups& lookups) {
+  auto tempPath = platform.createTempFile(folderOf(target));
+  if (!tempPath) return tempPath.error();
+  TempFile temp(platform, std::move(tempPath.value()));
   // Looked up now, not when the window was filled: every save reads the
   // registry again.
   const std::string product = lookups.productName();
   const std::string key = lookups.productKey();
-  if (const SystemError error = temp.write(reportText(product, key))) return error;
+  if (const StepStatus written = temp.write(reportText(product, key)); !written) return written;
   return temp.replace(target);
 }
 
@@ -137,8 +139,8 @@ void saveKeyReport(ReportPlatform& platform, void* owner, const ReportLookups& l
     }
     // Said unless the report lands, however writing it ends.
     problem = "The report could not be saved to " + target + ".";
-    const SystemError error = writeReport(platform, target, lookups);
-    problem = error ? failureText(platform, target, error) : "";
+    const StepStatus saved = writeReport(platform, target, lookups);
+    problem = saved ? "" : failureText(platform, target, saved.error());
   });
   if (problem.empty()) return;
   suppressErrors([&] { platform.tellUser(owner, problem); });

@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "result/result.h"
+
 // The key report: a two-line text file naming the product and giving its key,
 // saved under a name the user picks in the save dialog.
 
@@ -18,10 +20,14 @@ std::string reportFileName(const std::string& chosen);
 // The file's content: "Product: <product>" and the key, each ended by CR LF.
 std::string reportText(const std::string& product, const std::string& key);
 
-// A system error code, as GetLastError gives it; 0 for none.
-using SystemError = unsigned long;
+// A system error code, as GetLastError gives it.
+struct SystemError {
+  unsigned long code = 0;
+};
 // A failure the system gave no code for: told without words.
-inline constexpr SystemError kUnknownSystemError = 0xFFFFFFFF;
+inline constexpr SystemError kUnknownSystemError{0xFFFFFFFF};
+// A step done, or the error of the call that failed.
+using StepStatus = tamsket::Status<SystemError>;
 
 // What the save dialog answered.
 struct FileNameAnswer {
@@ -31,22 +37,22 @@ struct FileNameAnswer {
   unsigned long dialogError = 0;  // failed: the dialog's extended error
 };
 
-// What the save flow needs from the system. Each step returns the error of
-// the call that failed, 0 when it succeeded. Files are opaque handles.
+// What the save flow needs from the system. Each step gives the error of the
+// call that failed. Files are opaque handles.
 class ReportPlatform {
  public:
   virtual ~ReportPlatform() = default;
   // "Save As" at C:\ for text files, modal to `owner`.
   virtual FileNameAnswer askForFileName(void* owner) = 0;
-  // Creates an empty file of an unused name in `folder` and sets `path` to it.
-  virtual SystemError createTempFile(const std::string& folder, std::string& path) = 0;
-  virtual SystemError openForWriting(const std::string& path, void*& file) = 0;
-  virtual SystemError writeAll(void* file, const std::string& bytes) = 0;
-  virtual SystemError closeFile(void* file) = 0;
+  // Creates an empty file of an unused name in `folder`: its path.
+  virtual tamsket::Result<std::string, SystemError> createTempFile(const std::string& folder) = 0;
+  virtual tamsket::Result<void*, SystemError> openForWriting(const std::string& path) = 0;
+  virtual StepStatus writeAll(void* file, const std::string& bytes) = 0;
+  virtual StepStatus closeFile(void* file) = 0;
   // Puts `source` in place of `target` in one step, whether or not `target`
   // exists; on failure both stay as they were.
-  virtual SystemError replaceFile(const std::string& source, const std::string& target) = 0;
-  virtual SystemError deleteFile(const std::string& path) = 0;
+  virtual StepStatus replaceFile(const std::string& source, const std::string& target) = 0;
+  virtual StepStatus deleteFile(const std::string& path) = 0;
   // The error in the system's words ("Access is denied."), or "" when it has none.
   virtual std::string describe(SystemError error) = 0;
   // A message box titled "Tamsket", modal to `owner`.

@@ -8,9 +8,9 @@
 #include <memory>
 
 #include "keys/installed_key_source.h"
-#include "platform/system_error.h"
-#include "platform/system_function.h"
+#include "platform/system_function_win32.h"
 #include "report/save_dialog_win32.h"
+#include "text/windows_text.h"
 
 namespace {
 
@@ -24,8 +24,11 @@ constexpr char kTempPrefix[] = "tsk";
 // The error of the call that just failed.
 SystemError lastError() {
   const DWORD error = GetLastError();
-  return error ? error : kUnknownSystemError;
+  return error ? SystemError{error} : kUnknownSystemError;
 }
+
+// What a call that returns nonzero on success gave.
+StepStatus done(BOOL succeeded) { return succeeded ? StepStatus() : StepStatus(lastError()); }
 
 class Win32ReportPlatform : public ReportPlatform {
  public:
@@ -50,45 +53,45 @@ class Win32ReportPlatform : public ReportPlatform {
     return answer;
   }
 
-  SystemError createTempFile(const std::string& folder, std::string& path) override {
+  tamsket::Result<std::string, SystemError> createTempFile(const std::string& folder) override {
     std::array<char, MAX_PATH> name{};
     if (GetTempFileNameA(folder.c_str(), kTempPrefix, 0, name.data()) == 0) return lastError();
-    path = name.data();
-    return 0;
+    return std::string(name.data());
   }
 
-  SystemError openForWriting(const std::string& path, void*& file) override {
+  tamsket::Result<void*, SystemError> openForWriting(const std::string& path) override {
     const HANDLE opened = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (opened == INVALID_HANDLE_VALUE) return lastError();
-    file = opened;
-    return 0;
+    return static_cast<void*>(opened);
   }
 
-  SystemError writeAll(void* file, const std::string& bytes) override {
+  StepStatus writeAll(void* file, const std::string& bytes) override {
     const char* next = bytes.data();
     DWORD left = static_cast<DWORD>(bytes.size());
     while (left > 0) {
       DWORD written = 0;
       if (!WriteFile(file, next, left, &written, nullptr)) return lastError();
-      if (written == 0) return ERROR_WRITE_FAULT;
+      if (written == 0) return SystemError{ERROR_WRITE_FAULT};
       next += written;
       left -= written;
     }
-    return 0;
+    return {};
   }
 
-  SystemError closeFile(void* file) override { return CloseHandle(file) ? 0 : lastError(); }
+  StepStatus closeFile(void* file) override { return done(CloseHandle(file)); }
 
-  SystemError replaceFile(const std::string& source, const std::string& target) override {
-    return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : lastError();
+  StepStatus replaceFile(const std::string& source, const std::string& target) override {
+    return done(MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING));
   }
 
-  SystemError deleteFile(const std::string& path) override {
-    return DeleteFileA(path.c_str()) ? 0 : lastError();
+  StepStatus deleteFile(const std::string& path) override {
+    return done(DeleteFileA(path.c_str()));
   }
 
-  std::string describe(SystemError error) override { return platform::describeSystemError(error); }
+  std::string describe(SystemError error) override {
+    return text::narrowToAnsi(text::systemErrorText(error.code));
+  }
 
   void tellUser(void* owner, const std::string& text) override {
     MessageBoxA(static_cast<HWND>(owner), text.c_str(), "Tamsket", MB_OK | MB_ICONERROR);

@@ -2,7 +2,7 @@
 
 #include <oleacc.h>
 
-#include "platform/system_function.h"
+#include "platform/system_function_win32.h"
 
 namespace {
 

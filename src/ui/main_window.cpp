@@ -4,11 +4,11 @@
 #include "platform/clipboard.h"
 #include "platform/print_window.h"
 #include "platform/shell.h"
-#include "platform/system_error.h"
+#include "platform/system_function_win32.h"
 #include "report/key_report.h"
 #include "res/resource.h"
+#include "text/windows_text.h"
 #include "ui/accessible_text_box.h"
-#include "ui/ansi_text.h"
 
 using layout::ControlId;
 using layout::ControlKind;
@@ -30,20 +30,14 @@ int screenDpi() {
   return dpi;
 }
 
-// A function of user32 that older systems lack (the DPI functions came with
-// Windows 8.1 and 10): looked up at run time, so that the program still starts
-// there; nullptr when missing.
-template <typename Function>
-Function newerUser32Function(const char* name) {
-  return reinterpret_cast<Function>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
-}
-
 // The DPI the window is shown at: its monitor's where the system tells it
-// (per-monitor awareness), the screen's otherwise.
+// (per-monitor awareness), the screen's otherwise. The DPI functions came with
+// Windows 8.1 and 10: looked up at run time, so that the program still starts
+// on older systems.
 int dpiOf(HWND window) {
   using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-  const auto getDpiForWindow = newerUser32Function<GetDpiForWindowFn>("GetDpiForWindow");
+  const auto getDpiForWindow =
+      platform::systemFunction<GetDpiForWindowFn>(L"user32.dll", "GetDpiForWindow");
   const UINT dpi = getDpiForWindow ? getDpiForWindow(window) : 0;
   return dpi ? static_cast<int>(dpi) : screenDpi();
 }
@@ -53,7 +47,8 @@ SIZE frameSize(int dpi) {
   RECT frame{0, 0, layout::toPixels(layout::kClientWidth, dpi),
              layout::toPixels(layout::kClientHeight, dpi)};
   using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
-  const auto adjustForDpi = newerUser32Function<AdjustForDpiFn>("AdjustWindowRectExForDpi");
+  const auto adjustForDpi =
+      platform::systemFunction<AdjustForDpiFn>(L"user32.dll", "AdjustWindowRectExForDpi");
   if (!adjustForDpi || !adjustForDpi(&frame, kFrameStyle, FALSE, 0, static_cast<UINT>(dpi))) {
     AdjustWindowRectEx(&frame, kFrameStyle, FALSE, 0);
   }
@@ -62,7 +57,7 @@ SIZE frameSize(int dpi) {
 
 // "The key could not be copied to the clipboard: Access is denied."
 std::string withReason(const char* what, unsigned long error) {
-  const std::string words = platform::describeSystemError(error);
+  const std::string words = text::narrowToAnsi(text::systemErrorText(error));
   return std::string(what) + (words.empty() ? "." : ": " + words);
 }
 
@@ -266,8 +261,8 @@ void MainWindow::createControls() {
 }
 
 void MainWindow::Form_Load() {
-  SetWindowTextW(control(ControlId::txtVer), widenAnsi(getExchangeVersion()).c_str());
-  SetWindowTextW(control(ControlId::txtKey), widenAnsi(getExchangeKey()).c_str());
+  SetWindowTextW(control(ControlId::txtVer), text::widenAnsi(getExchangeVersion()).c_str());
+  SetWindowTextW(control(ControlId::txtKey), text::widenAnsi(getExchangeKey()).c_str());
 }
 
 void MainWindow::Form_MouseMove() { setLinkUnderline(false); }
@@ -281,17 +276,14 @@ void MainWindow::cmdCopy_Click() {
   std::wstring key(static_cast<std::size_t>(GetWindowTextLengthW(txtKey)) + 1, L'\0');
   key.resize(
       static_cast<std::size_t>(GetWindowTextW(txtKey, key.data(), static_cast<int>(key.size()))));
-  unsigned long error = 0;
-  switch (platform::setClipboardText(frmMain_, key, error)) {
-    case platform::ClipboardResult::placed: break;
-    case platform::ClipboardResult::busy:
-      tellUser(
-          "The key could not be copied: another program is using the clipboard. "
-          "Please try again in a moment.");
-      break;
-    case platform::ClipboardResult::failed:
-      tellUser(withReason("The key could not be copied to the clipboard", error));
-      break;
+  const platform::ClipboardStatus copied = platform::setClipboardText(frmMain_, key);
+  if (copied) return;
+  if (copied.error().problem == platform::ClipboardProblem::busy) {
+    tellUser(
+        "The key could not be copied: another program is using the clipboard. "
+        "Please try again in a moment.");
+  } else {
+    tellUser(withReason("The key could not be copied to the clipboard", copied.error().error));
   }
 }
 
@@ -306,21 +298,18 @@ void MainWindow::cmdPrint_Click() {
       IDYES) {
     return;
   }
-  unsigned long error = 0;
-  switch (platform::printWindowImage(frmMain_, error)) {
-    case platform::PrintResult::printed: break;
-    case platform::PrintResult::noPrinter:
-      tellUser("There is no printer to print to. Set up a default printer and try again.");
-      break;
-    case platform::PrintResult::failed:
-      tellUser(withReason("The window could not be printed", error));
-      break;
+  const platform::PrintStatus printed = platform::printWindowImage(frmMain_);
+  if (printed) return;
+  if (printed.error().problem == platform::PrintProblem::noPrinter) {
+    tellUser("There is no printer to print to. Set up a default printer and try again.");
+  } else {
+    tellUser(withReason("The window could not be printed", printed.error().error));
   }
 }
 
 // Opened in the user's browser, shown normally.
 void MainWindow::lblURL_Click() {
-  platform::shellExecuteA(nullptr, nullptr, narrowToAnsi(layout::kMakerSite).c_str(), nullptr,
+  platform::shellExecuteA(nullptr, nullptr, text::narrowToAnsi(layout::kMakerSite).c_str(), nullptr,
                           nullptr, SW_SHOWNORMAL);
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "ui/layout.h"
-#include "platform/unique_gdi.h"
+#include "platform/unique_gdi_win32.h"
 
 // frmMain: the program's one window. Its text boxes and buttons are child
 // windows; its labels are windowless, painted and hit-tested by the window

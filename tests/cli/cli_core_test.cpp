@@ -265,24 +265,16 @@ class FakeRegistry : public Registry {
   RegistryRead readProductId(View view) override {
     asked.push_back(view);
     const auto it = reads.find(view);
-    return it == reads.end() ? RegistryRead{} : it->second;
+    return it == reads.end() ? RegistryRead(std::nullopt) : it->second;
   }
 };
 
 RegistryRead valueRead(std::vector<std::uint8_t> data, std::uint32_t type = 3) {
-  RegistryRead read;
-  read.outcome = RegistryRead::Outcome::value;
-  read.type = type;
-  read.data = std::move(data);
-  return read;
+  return std::optional<RegistryValue>(RegistryValue{type, std::move(data)});
 }
 
 RegistryRead failedRead() {
-  RegistryRead read;
-  read.outcome = RegistryRead::Outcome::failed;
-  read.errorCode = SourceError::accessDenied;
-  read.errorMessage = "cannot open it: Access is denied (error 5)";
-  return read;
+  return Failure{SourceError::accessDenied, "cannot open it: Access is denied (error 5)"};
 }
 
 TEST(ReadRegistry, GivesOneRecordPerViewHoldingTheValue) {
@@ -359,17 +351,16 @@ class FakePlatform : public Platform {
 
   bool hasRegistry() const override { return true; }
   std::string computerName() override { return "HERE"; }
-  std::unique_ptr<Registry> connectRegistry(const Argument* computer, ErrorCode& code,
-                                            std::string& message) override {
+  tamsket::Result<std::unique_ptr<Registry>, Failure> connectRegistry(
+      const Argument* computer) override {
     const auto it = machines.find(computer ? computer->text : "HERE");
     if (it == machines.end()) {
-      code = SourceError::cannotConnect;
-      message = "cannot connect to the registry of " + computer->text;
-      return nullptr;
+      return Failure{SourceError::cannotConnect,
+                     "cannot connect to the registry of " + computer->text};
     }
     auto registry = std::make_unique<FakeRegistry>();
     registry->reads = it->second;
-    return registry;
+    return std::unique_ptr<Registry>(std::move(registry));
   }
   std::size_t failingWrite = SIZE_MAX;  // this write and the later ones fail
   std::string closeFailure;

@@ -79,54 +79,53 @@ class FakeReportPlatform : public ReportPlatform {
     return answer;
   }
 
-  SystemError createTempFile(const std::string& folder, std::string& path) override {
+  tamsket::Result<std::string, SystemError> createTempFile(const std::string& folder) override {
     tempFolders.push_back(folder);
     if (fault == "create temp") return faultError;
-    path = folder + "tsk" + std::to_string(tempFolders.size()) + ".tmp";
+    const std::string path = folder + "tsk" + std::to_string(tempFolders.size()) + ".tmp";
     files[path] = "";
-    return 0;
+    return path;
   }
 
-  SystemError openForWriting(const std::string& path, void*& file) override {
+  tamsket::Result<void*, SystemError> openForWriting(const std::string& path) override {
     if (fault == "open") return faultError;
     files[path] = "";
     open[++lastHandle_] = path;
-    file = reinterpret_cast<void*>(lastHandle_);
-    return 0;
+    return reinterpret_cast<void*>(lastHandle_);
   }
 
-  SystemError writeAll(void* file, const std::string& bytes) override {
+  StepStatus writeAll(void* file, const std::string& bytes) override {
     std::string& content = files.at(open.at(reinterpret_cast<std::uintptr_t>(file)));
     if (fault == "write throws") throw std::runtime_error("disk on fire");
     if (fault != "write half-way") {
       content += bytes;
-      return 0;
+      return {};
     }
     content += bytes.substr(0, bytes.size() / 2);
     return faultError;
   }
 
-  SystemError closeFile(void* file) override {
+  StepStatus closeFile(void* file) override {
     open.erase(reinterpret_cast<std::uintptr_t>(file));
-    return fault == "close" ? faultError : 0;
+    return fault == "close" ? StepStatus(faultError) : StepStatus();
   }
 
-  SystemError replaceFile(const std::string& source, const std::string& target) override {
+  StepStatus replaceFile(const std::string& source, const std::string& target) override {
     if (fault == "replace") return faultError;
-    if (isOpen(source) || isOpen(target)) return 32;  // ERROR_SHARING_VIOLATION
+    if (isOpen(source) || isOpen(target)) return SystemError{32};  // ERROR_SHARING_VIOLATION
     auto moved = files.extract(source);
-    if (moved.empty()) return 2;  // ERROR_FILE_NOT_FOUND
+    if (moved.empty()) return SystemError{2};  // ERROR_FILE_NOT_FOUND
     files[target] = std::move(moved.mapped());
-    return 0;
+    return {};
   }
 
-  SystemError deleteFile(const std::string& path) override {
-    if (isOpen(path)) return 32;
-    return files.erase(path) == 1 ? 0 : 2;
+  StepStatus deleteFile(const std::string& path) override {
+    if (isOpen(path)) return SystemError{32};
+    return files.erase(path) == 1 ? StepStatus() : StepStatus(SystemError{2});
   }
 
   std::string describe(SystemError error) override {
-    switch (error) {
+    switch (error.code) {
       case 5: return "Access is denied.";
       case 112: return "There is not enough space on the disk.";
       default: return "";
@@ -212,16 +211,17 @@ TEST_F(SaveKeyReport, ReplacesTheFileSilentlyThroughATemporaryFileInItsFolder) {
 TEST_F(SaveKeyReport, OnAnyFailureKeepsTheOldFileRemovesTheTemporaryOneAndTellsTheUserWhy) {
   const std::pair<SystemError, std::string> errors[] = {
       {kUnknownSystemError, "The report could not be saved to C:\\x\\report.txt."},
-      {5, "The report could not be saved to C:\\x\\report.txt: Access is denied."},
-      {112,
+      {{5}, "The report could not be saved to C:\\x\\report.txt: Access is denied."},
+      {{112},
        "The report could not be saved to C:\\x\\report.txt: There is not enough space on the "
        "disk."},
-      {1234, "The report could not be saved to C:\\x\\report.txt."},  // no words for it
+      {{1234}, "The report could not be saved to C:\\x\\report.txt."},  // no words for it
   };
   for (const char* fault : {"create temp", "open", "write half-way", "close", "replace"}) {
     for (const auto& [error, told] : errors) {
       for (const bool existed : {true, false}) {
-        SCOPED_TRACE(fault + (" error " + std::to_string(error)) + (existed ? ", existed" : ""));
+        SCOPED_TRACE(fault + (" error " + std::to_string(error.code)) +
+                     (existed ? ", existed" : ""));
         fake = {};
         if (existed) fake.files["C:\\x\\report.txt"] = "the old report";
         const Files before = fake.files;

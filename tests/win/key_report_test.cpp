@@ -24,7 +24,7 @@
 
 #include "common/product_id_values.h"
 #include "keys/installed_key_source.h"
-#include "platform/system_error.h"
+#include "text/windows_text.h"
 #include "report/save_dialog_win32.h"
 #include "win/dialog_driver.h"
 #include "win/win_test_support.h"
@@ -50,24 +50,24 @@ class WatchedPlatform : public ReportPlatform {
   std::vector<std::array<std::string, 4>> replacements;
 
   FileNameAnswer askForFileName(void* owner) override { return real_->askForFileName(owner); }
-  SystemError createTempFile(const std::string& folder, std::string& path) override {
-    return real_->createTempFile(folder, path);
+  tamsket::Result<std::string, SystemError> createTempFile(const std::string& folder) override {
+    return real_->createTempFile(folder);
   }
-  SystemError openForWriting(const std::string& path, void*& file) override {
-    return real_->openForWriting(path, file);
+  tamsket::Result<void*, SystemError> openForWriting(const std::string& path) override {
+    return real_->openForWriting(path);
   }
-  SystemError writeAll(void* file, const std::string& bytes) override {
+  StepStatus writeAll(void* file, const std::string& bytes) override {
     if (!failWriteHalfway) return real_->writeAll(file, bytes);
     real_->writeAll(file, bytes.substr(0, bytes.size() / 2));
-    return ERROR_DISK_FULL;
+    return SystemError{ERROR_DISK_FULL};
   }
-  SystemError closeFile(void* file) override { return real_->closeFile(file); }
-  SystemError replaceFile(const std::string& source, const std::string& target) override {
+  StepStatus closeFile(void* file) override { return real_->closeFile(file); }
+  StepStatus replaceFile(const std::string& source, const std::string& target) override {
     replacements.push_back({source, target, readFile(source).value_or("(missing)"),
                             readFile(target).value_or("(missing)")});
     return real_->replaceFile(source, target);
   }
-  SystemError deleteFile(const std::string& path) override { return real_->deleteFile(path); }
+  StepStatus deleteFile(const std::string& path) override { return real_->deleteFile(path); }
   std::string describe(SystemError error) override { return real_->describe(error); }
   void tellUser(void* owner, const std::string& text) override { real_->tellUser(owner, text); }
 
@@ -316,9 +316,9 @@ TEST_F(KeyReportOnWindows, TheDialogTakesTheRequestAndReportsTheOutcome) {
 
 // The system's words for an error, as the failure messages use them.
 TEST(SystemErrorWords, AreOneLineOrNothing) {
-  EXPECT_EQ(platform::describeSystemError(ERROR_ACCESS_DENIED), "Access denied.");
-  EXPECT_EQ(platform::describeSystemError(ERROR_FILE_NOT_FOUND), "File not found.");
-  EXPECT_EQ(platform::describeSystemError(kUnknownSystemError), "");
+  EXPECT_EQ(text::systemErrorText(ERROR_ACCESS_DENIED), L"Access denied.");
+  EXPECT_EQ(text::systemErrorText(ERROR_FILE_NOT_FOUND), L"File not found.");
+  EXPECT_EQ(text::systemErrorText(kUnknownSystemError.code), L"");
 }
 
 }  // namespace

@@ -19,22 +19,24 @@
 
 namespace {
 
-using platform::ClipboardResult;
-using platform::PrintResult;
-
-// The call's result; a failure must come with the error that caused it.
-ClipboardResult placeText(HWND owner, const std::wstring& text) {
-  unsigned long error = 0;
-  const ClipboardResult result = platform::setClipboardText(owner, text, error);
-  EXPECT_EQ(result != ClipboardResult::placed, error != 0) << "error " << error;
-  return result;
+// "placed", "busy" or "failed"; a failure must come with the error that caused it.
+std::string placeText(HWND owner, const std::wstring& text) {
+  const platform::ClipboardStatus placed = platform::setClipboardText(owner, text);
+  if (placed) return "placed";
+  EXPECT_NE(placed.error().error, 0u);
+  return placed.error().problem == platform::ClipboardProblem::busy ? "busy" : "failed";
 }
 
-PrintResult print(HWND window) {
-  unsigned long error = 0;
-  const PrintResult result = platform::printWindowImage(window, error);
-  EXPECT_EQ(result == PrintResult::failed, error != 0) << "error " << error;
-  return result;
+// "printed", "no printer" or "failed", which must come with its error.
+std::string print(HWND window) {
+  const platform::PrintStatus printed = platform::printWindowImage(window);
+  if (printed) return "printed";
+  if (printed.error().problem == platform::PrintProblem::noPrinter) {
+    EXPECT_EQ(printed.error().error, 0u);
+    return "no printer";
+  }
+  EXPECT_NE(printed.error().error, 0u);
+  return "failed";
 }
 
 class ClipboardText : public ::testing::Test {
@@ -61,7 +63,7 @@ TEST_F(ClipboardText, AnotherProcessReadsExactlyTheTextPlaced) {
   };
   for (const auto& c : cases) {
     peer::placeAnsiText(owner_, "previous text");
-    EXPECT_EQ(placeText(owner_, c.text), ClipboardResult::placed) << c.what;
+    EXPECT_EQ(placeText(owner_, c.text), "placed") << c.what;
     EXPECT_EQ(peer::clipboardSeenByAnotherProcess(), peer::clipboardReport(c.text)) << c.what;
   }
 }
@@ -69,9 +71,9 @@ TEST_F(ClipboardText, AnotherProcessReadsExactlyTheTextPlaced) {
 TEST_F(ClipboardText, HeldOpenByAnotherProgramGivesUpAsBusy) {
   peer::Peer holder(peer::kHoldClipboard);
   ASSERT_EQ(holder.read(), "held\n");
-  EXPECT_EQ(placeText(owner_, L"BCDFG-HJKMP-QRTVW-XY234-6789B"), ClipboardResult::busy);
+  EXPECT_EQ(placeText(owner_, L"BCDFG-HJKMP-QRTVW-XY234-6789B"), "busy");
   ASSERT_TRUE(holder.end());
-  EXPECT_EQ(placeText(owner_, L"after release"), ClipboardResult::placed);
+  EXPECT_EQ(placeText(owner_, L"after release"), "placed");
   EXPECT_EQ(peer::clipboardSeenByAnotherProcess(), peer::clipboardReport(L"after release"));
 }
 
@@ -117,7 +119,7 @@ TEST(PrintWindowImage, SendsTheWindowToTheDefaultPrinter) {
   HWND window = createStandIn();
   const printout::Page page{
       {0, 0, 400, 300}, kBand, GetSysColor(COLOR_HIGHLIGHT), kGrey, kButton, {}, {}, {}};
-  printout::printAndRecord("", page, [&] { EXPECT_EQ(print(window), PrintResult::printed); });
+  printout::printAndRecord("", page, [&] { EXPECT_EQ(print(window), "printed"); });
   DestroyWindow(window);
 }
 
@@ -125,7 +127,7 @@ TEST(PrintWindowImage, SendsTheWindowToTheDefaultPrinter) {
 TEST(WithoutPrinter, PrintWindowImageReportsNoPrinter) {
   ASSERT_EQ(printout::defaultPrinter(), std::nullopt) << "this run should see no printer";
   HWND window = createStandIn();
-  EXPECT_EQ(print(window), PrintResult::noPrinter);
+  EXPECT_EQ(print(window), "no printer");
   DestroyWindow(window);
 }
 

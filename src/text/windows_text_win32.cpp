@@ -1,6 +1,8 @@
-#include "ui/ansi_text.h"
+#include "text/windows_text.h"
 
 #include <windows.h>
+
+namespace text {
 
 std::wstring widenAnsi(const std::string& text) {
   if (text.empty()) return {};
@@ -20,3 +22,20 @@ std::string narrowToAnsi(const std::wstring& text) {
                       nullptr, nullptr);
   return narrow;
 }
+
+std::wstring systemErrorText(unsigned long error) {
+  wchar_t* words = nullptr;
+  DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&words), 0, nullptr);
+  // The system ends its texts with a line break.
+  while (length > 0 &&
+         (words[length - 1] == L'\n' || words[length - 1] == L'\r' || words[length - 1] == L' ')) {
+    --length;
+  }
+  std::wstring text(words ? words : L"", length);
+  LocalFree(words);
+  return text;
+}
+
+}  // namespace text

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+// Text the Windows programs need beside the portable conversions: the
+// system's ANSI code page, and the system's words for its error codes.
+namespace text {
+
+// The window holds text as UTF-16; registry names, the report file and the
+// 8-bit API calls use the system's ANSI code page.
+std::wstring widenAnsi(const std::string& text);
+std::string narrowToAnsi(const std::wstring& text);
+
+// A Windows error code in the system's own words, in the user's language, as
+// one line ("Access is denied."); empty when the system has no text for it.
+std::wstring systemErrorText(unsigned long error);
+
+}  // namespace text
