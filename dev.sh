@@ -174,7 +174,7 @@ case "${1:-}" in
     rm -rf "$out/committed" && mkdir -p "$out/corpus" "$out/seeds" "$out/committed"
     tar xJf tests/hive/fuzz_corpus.tar.xz -C "$out/committed"
     clang++-14 -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-      -Isrc src/hive/*.cpp src/text/*.cpp tests/hive/hive_fuzz.cpp -o "$out/hive_fuzz"
+      -Isrc src/hive/*.cpp src/text/text.cpp src/text/hex_text.cpp tests/hive/hive_fuzz.cpp -o "$out/hive_fuzz"
     # Seeds: the fixture hives of up to 32 KiB.
     /usr/bin/python3 tests/hive/check_fixtures.py "$out/fixtures" >/dev/null
     find "$out/fixtures" -name '*.hive' -size -33k -exec cp {} "$out/seeds/" \;
