@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_map>
+#include <map>
 
 #include "hive/base_block.h"
 #include "hive/little_endian.h"
@@ -97,7 +97,7 @@ class RecoveredSource : public ByteSource {
  private:
   std::unique_ptr<ByteSource> primary_;
   std::uint8_t base_[kBaseBlockSize];
-  std::unordered_map<std::uint64_t, std::size_t> sectors_;  // file offset / 512 → in pages_
+  std::map<std::uint64_t, std::size_t> sectors_;  // file offset / 512 → in pages_
   std::vector<std::uint8_t> pages_;
   std::uint64_t size_;
 };
@@ -163,6 +163,7 @@ struct Entry {
   std::uint32_t size = 0;
   std::uint32_t sequence = 0;
   std::uint32_t binsSize = 0;
+  std::size_t order = 0;  // among the entries of all files
 };
 
 // Reads and checks the entry at `at` into `bytes`: "" when it is sound,
@@ -273,8 +274,12 @@ void applyNewFormat(const std::vector<const LogHeader*>& logs, std::uint32_t fir
     scans.push_back(scanEntries(*log));
     all.insert(all.end(), scans.back().entries.begin(), scans.back().entries.end());
   }
-  std::stable_sort(all.begin(), all.end(),
-                   [](const Entry& a, const Entry& b) { return a.sequence < b.sequence; });
+  // In sequence order, and in file order among equals (without the
+  // temporary buffer of std::stable_sort, which the lean Windows build lacks).
+  for (std::size_t i = 0; i < all.size(); ++i) all[i].order = i;
+  std::sort(all.begin(), all.end(), [](const Entry& a, const Entry& b) {
+    return a.sequence != b.sequence ? a.sequence < b.sequence : a.order < b.order;
+  });
   std::uint32_t next = firstSequence;
   std::size_t applied = 0;
   std::vector<const LogHeader*> used;
