@@ -4,7 +4,8 @@
 #   ./dev.sh run    install what is missing, build, and run tamsket.exe under Wine
 #                   (--no-key / --sample-key as for tools/run-under-wine.sh)
 #   ./dev.sh bench  build and run the benchmarks
-#   ./dev.sh fuzz [SECONDS]  fuzz the hive reader (default 60 s), then minimise its corpus
+#   ./dev.sh fuzz [SECONDS] [hive|log]  fuzz the hive reader or its transaction logs
+#                            (default 60 s, hive), then minimise that target's corpus
 #   ./dev.sh coverage        line coverage of src/hive by the tests and by the fuzz corpus
 #   ./dev.sh dist   build the release into dist/ from clean build trees, and check it
 #                   (--verify: build it twice from two fresh clones of HEAD, compare)
@@ -140,6 +141,8 @@ case "${1:-}" in
     build/bench/bench/tamsket_bench
     echo "== hive lookup as a whole process, against hivexget (hives made once, in build/bench/hives)"
     python3 bench/hive_lookup_bench.py build/bench/bench/hive_get build/bench/hives
+    echo "== the 130 MB hive dirty, with a 1 MB and a 16 MB transaction log beside it, against it clean"
+    python3 bench/log_bench.py build/bench/bench/hive_get build/bench/hives
     echo "== tamsket-cli --hive against hivexget, on the 130 MB hive; 100 hives in one call"
     python3 bench/cli_bench.py build/bench/src/cli/tamsket-cli \
       $(ls build/bench/hives/software-130mb.hive 2>/dev/null)
@@ -170,22 +173,42 @@ case "${1:-}" in
     packages+=(clang-14 libclang-rt-14-dev)
     install_missing
     seconds=${2:-60}
-    out=build/fuzz
-    rm -rf "$out/committed" && mkdir -p "$out/corpus" "$out/seeds" "$out/committed"
-    tar xJf tests/hive/fuzz_corpus.tar.xz -C "$out/committed"
+    target=${3:-hive}
+    case $target in
+      hive) corpus=tests/hive/fuzz_corpus.tar.xz; dict=(-dict=tests/hive/fuzz.dict) ;;
+      log) corpus=tests/hive/log_fuzz_corpus.tar.xz; dict=() ;;
+      *) echo "fuzz: no target $target (hive or log)" >&2; exit 2 ;;
+    esac
+    out=build/fuzz-$target
+    rm -rf "$out/committed" "$out/seeds" && mkdir -p "$out/corpus" "$out/seeds" "$out/committed"
+    [ -f "$corpus" ] && tar xJf "$corpus" -C "$out/committed"
     clang++-14 -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-      -Isrc src/hive/*.cpp src/text/text.cpp src/text/hex_text.cpp tests/hive/hive_fuzz.cpp -o "$out/hive_fuzz"
-    # Seeds: the fixture hives of up to 32 KiB.
-    /usr/bin/python3 tests/hive/check_fixtures.py "$out/fixtures" >/dev/null
-    find "$out/fixtures" -name '*.hive' -size -33k -exec cp {} "$out/seeds/" \;
-    nice -n 19 "$out/hive_fuzz" -max_total_time="$seconds" -max_len=32768 -timeout=10 \
-      -dict=tests/hive/fuzz.dict -artifact_prefix=tests/hive/fuzz_crashes/ -print_final_stats=1 \
+      -Isrc src/hive/*.cpp src/text/text.cpp src/text/hex_text.cpp "tests/hive/${target}_fuzz.cpp" -o "$out/fuzz"
+    if [ "$target" = hive ]; then
+      # Seeds: the fixture hives of up to 32 KiB.
+      /usr/bin/python3 tests/hive/check_fixtures.py "$out/fixtures" >/dev/null
+      find "$out/fixtures" -name '*.hive' -size -33k -exec cp {} "$out/seeds/" \;
+    else
+      # Seeds: each log fixture as the target takes it (lengths of the hive and
+      # of LOG1, the hive, LOG1, LOG2).
+      /usr/bin/python3 - "$out/seeds" <<'PY'
+import os, struct, sys
+sys.path.insert(0, "tests/hive")
+import check_logs
+for i, (_, primary, logs, _, _) in enumerate(check_logs.CASES):
+    parts = list(logs.values()) + [b"", b""]
+    with open(os.path.join(sys.argv[1], "case%d" % i), "wb") as f:
+        f.write(struct.pack("<II", len(primary), len(parts[0])) + primary + parts[0] + parts[1])
+PY
+    fi
+    nice -n 19 "$out/fuzz" -max_total_time="$seconds" -max_len=32768 -timeout=10 "${dict[@]}" \
+      -artifact_prefix=tests/hive/fuzz_crashes/ -print_final_stats=1 \
       "$out/corpus" "$out/committed" "$out/seeds"
     # Keep the smallest set of inputs that covers what all of them cover.
     rm -rf "$out/merged" && mkdir -p "$out/merged"
-    nice -n 19 "$out/hive_fuzz" -merge=1 -max_len=32768 "$out/merged" "$out/committed" \
+    nice -n 19 "$out/fuzz" -merge=1 -max_len=32768 "$out/merged" "$out/committed" \
       "$out/corpus" "$out/seeds"
-    tar cJf tests/hive/fuzz_corpus.tar.xz -C "$out/merged" .
+    tar cJf "$corpus" -C "$out/merged" .
     echo "corpus: $(ls "$out/merged" | wc -l) inputs, $(du -sh "$out/merged" | cut -f1) unpacked"
     ;;
   coverage)

@@ -25,13 +25,16 @@ HIVES = [("software-10mb.hive", 25000, 10), ("software-130mb.hive", 300000, 130)
          ("software-600mb.hive", 1200000, 600)]
 
 
-def ensure_hives(directory):
+def ensure_hives(directory, only=None):
+    """The hives' paths (those of `only` megabytes, when given), made where missing."""
     os.makedirs(directory, exist_ok=True)
     generator = os.path.join(HERE, "make_big_hive.py")
     with open(generator, "rb") as f:
         stamp = hashlib.sha256(f.read()).hexdigest()
     paths = []
     for name, keys, mb in HIVES:
+        if only and mb not in only:
+            continue
         path = os.path.join(directory, name)
         stamp_path = path + ".stamp"
         current = open(stamp_path).read() if os.path.exists(stamp_path) else ""

@@ -37,9 +37,13 @@ std::string describeMachine(SourceKind source, const std::string& location) {
   return source == SourceKind::registry ? "this computer (" + location + ")" : location;
 }
 
-void applyHiveState(const hive::Hive& file, KeyRecord& record) {
+void applyHiveState(const hive::Hive& file, hive::Logs logs, KeyRecord& record) {
   record.hiveState = file.state();
   record.hasLogFiles = file.hasLogFiles();
+  if (!file.logReport().empty()) record.logs = file.logReport();
+  if (logs == hive::Logs::ignore && file.state() == HiveState::dirty) {
+    record.logs = "not applied (--no-logs)";
+  }
 }
 
 // The message for a hive that cannot be read; one in use is most likely the
@@ -82,17 +86,17 @@ std::vector<KeyRecord> readRegistry(Registry& registry, SourceKind source,
   return records;
 }
 
-std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file) {
+std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file, hive::Logs logs) {
   std::vector<KeyRecord> records;
   KeyRecord base = recordFor(SourceKind::hive, file.text);
   base.place = file.text;
-  auto opened = platform.openHive(file);
+  auto opened = platform.openHive(file, logs);
   if (!opened) {
     setError(base, opened.error().code, hiveErrorMessage(opened.error()));
     return {base};
   }
   const hive::Hive& software = opened.value();
-  applyHiveState(software, base);
+  applyHiveState(software, logs, base);
 
   // A 64-bit Windows keeps its 32-bit programs' keys under Wow6432Node; a
   // 32-bit one has no such key and Microsoft\... is its only view.
@@ -212,7 +216,7 @@ namespace {
 
 // The records of one source given on the command line, and the name the
 // standard-error lines give it.
-std::vector<KeyRecord> readSource(Platform& platform, const SourceRequest& request,
+std::vector<KeyRecord> readSource(Platform& platform, const SourceRequest& request, hive::Logs logs,
                                   std::string& label) {
   switch (request.kind) {
     case Request::localRegistry:
@@ -230,14 +234,14 @@ std::vector<KeyRecord> readSource(Platform& platform, const SourceRequest& reque
     }
     case Request::hive:
       label = "hive " + request.argument.text;
-      return readHiveFile(platform, request.argument);
+      return readHiveFile(platform, request.argument, logs);
     case Request::windowsFolder: {
       label = "windows folder " + request.argument.text;
       const EntryLookup found = findSoftwareHive(platform, request.argument);
       if (found.entry) {
         // Its errors name the hive file, not only the folder it was found in.
         label += ", hive " + found.entry->text;
-        return readHiveFile(platform, *found.entry);
+        return readHiveFile(platform, *found.entry, logs);
       }
       KeyRecord record = recordFor(SourceKind::hive, request.argument.text);
       record.place = request.argument.text;
@@ -295,7 +299,8 @@ int run(const std::vector<Argument>& args, Platform& platform) {
   if (!emit(formatHeader(options.format))) return finish(kExitTrouble);
   for (const SourceRequest& request : options.sources) {
     std::string label;
-    const std::vector<KeyRecord> records = readSource(platform, request, label);
+    const std::vector<KeyRecord> records = readSource(
+        platform, request, options.noLogs ? hive::Logs::ignore : hive::Logs::apply, label);
     bool found = false;
     for (const KeyRecord& record : records) {
       found = found || record.status == Status::found;

@@ -56,8 +56,9 @@ class Platform {
       const Argument* computer) = 0;
   // The entry of folder `dir` named `name` in any letter case, with its path.
   virtual EntryLookup findEntry(const Argument& dir, const std::string& name) = 0;
-  // Opens a hive file where the user means it to be.
-  virtual hive::Result<hive::Hive> openHive(const Argument& file) = 0;
+  // Opens a hive file where the user means it to be, with the logs beside it
+  // applied or not.
+  virtual hive::Result<hive::Hive> openHive(const Argument& file, hive::Logs logs) = 0;
   // Writes UTF-8 text to standard output: "" or the system's reason it could not.
   virtual std::string writeOut(const std::string& text) = 0;
   // Closes standard output at the end: "" or why the last of it was not written.
@@ -72,7 +73,7 @@ std::vector<KeyRecord> readRegistry(Registry& registry, SourceKind source,
 
 // The records of one SOFTWARE hive file: Microsoft\Exchange\Setup and
 // Wow6432Node\Microsoft\Exchange\Setup.
-std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file);
+std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file, hive::Logs logs);
 
 // The SOFTWARE hive of a Windows folder or of the root of its volume; neither
 // entry nor failure when the folder can be read and holds none.

@@ -63,6 +63,10 @@ std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry
         csv = true;
         continue;
       }
+      if (name == "--no-logs") {
+        options.noLogs = true;
+        continue;
+      }
       if (name == "--help" || name == "-h") {
         options.help = true;
         continue;
@@ -136,6 +140,11 @@ std::string usageText(bool hasRegistry) {
       "object a line, --csv a header row and one row a record; errors are records\n"
       "there too, and are also written to standard error, one line each, so keep the\n"
       "two apart (--json 2>errors.txt | jq ..., not 2>&1 | jq).\n"
+      "\n"
+      "A hive that was not closed cleanly is read as Windows loads it: the changes in\n"
+      "its transaction logs beside it (FILE.LOG1 and FILE.LOG2, or FILE.LOG) are\n"
+      "applied in memory, never written, and the record's logs field says what was\n"
+      "done. --no-logs reads every hive file as it lies on disk.\n"
       "\n"
       "Error codes: cannot-open, not-a-file, in-use, not-a-registry-file, truncated,\n"
       "read-error, unsupported-version, corrupt (hive files), no-hive-found\n"

@@ -25,6 +25,7 @@ struct SourceRequest {
 struct Options {
   Format format = Format::text;
   std::vector<SourceRequest> sources;  // in the order given
+  bool noLogs = false;                 // hives read as they lie, their transaction logs not applied
   bool help = false;
   bool version = false;
 };

@@ -80,6 +80,13 @@ const char* errorCodeName(const ErrorCode& code) {
   return "";
 }
 
-const char* hiveStateName(HiveState state) { return state == HiveState::dirty ? "dirty" : "clean"; }
+const char* hiveStateName(HiveState state) {
+  switch (state) {
+    case HiveState::clean: return "clean";
+    case HiveState::dirty: return "dirty";
+    case HiveState::recovered: return "recovered";
+  }
+  return "";
+}
 
 }  // namespace cli

@@ -35,10 +35,11 @@ struct KeyRecord {
   std::optional<std::uint32_t> valueType;
   std::optional<std::uint64_t> valueSize;
   std::optional<HiveState> hiveState;
-  bool hasLogFiles = false;  // a dirty hive's .LOG1/.LOG2 lie beside it
+  bool hasLogFiles = false;  // a dirty hive's .LOG, .LOG1 or .LOG2 lie beside it
   ErrorCode errorCode;       // set for error and invalid records
   std::string errorMessage;
-  std::string hint;  // why the record may not be what was meant, for people
+  std::string hint;                 // why the record may not be what was meant, for people
+  std::optional<std::string> logs;  // what became of a hive's transaction logs
 };
 
 // Fills status, key, product id, type and size from a DigitalProductId value of
@@ -52,7 +53,7 @@ std::string valueTypeName(std::uint32_t type);
 const char* sourceName(SourceKind source);   // "registry", "computer", "hive"
 const char* viewName(View view);             // "32-bit", "64-bit", or null for none
 const char* statusName(Status status);       // "found", "absent", "invalid", "error"
-const char* hiveStateName(HiveState state);  // "clean", "dirty"
+const char* hiveStateName(HiveState state);  // "clean", "dirty", "recovered"
 // The hive reader's names ("cannot-open", ...), "no-hive-found", "cannot-connect",
 // "access-denied", "registry-error", "value-too-short"; "" for none.
 const char* errorCodeName(const ErrorCode& code);

@@ -60,8 +60,8 @@ class PosixPlatform : public cli::Platform {
     return {cli::Argument{path, path}, ""};
   }
 
-  hive::Result<hive::Hive> openHive(const cli::Argument& file) override {
-    return hive::Hive::open(file.native);
+  hive::Result<hive::Hive> openHive(const cli::Argument& file, hive::Logs logs) override {
+    return hive::Hive::open(file.native, logs);
   }
 
   std::string writeOut(const std::string& text) override {

@@ -189,9 +189,9 @@ class Win32Platform : public cli::Platform {
     return {std::nullopt, "cannot open " + entry.text + ": " + systemMessage(error)};
   }
 
-  hive::Result<hive::Hive> openHive(const cli::Argument& file) override {
+  hive::Result<hive::Hive> openHive(const cli::Argument& file, hive::Logs logs) override {
     RealSystemFolder real;
-    return hive::Hive::open(file.native);
+    return hive::Hive::open(file.native, logs);
   }
 
   std::string writeOut(const std::string& text) override {

@@ -64,6 +64,7 @@ std::string formatJson(const KeyRecord& r) {
     line += "null";
   }
   line += ",\"hint\":" + (r.hint.empty() ? std::string("null") : jsonString(r.hint));
+  line += ",\"logs\":" + (r.logs ? jsonString(*r.logs) : std::string("null"));
   return line + "}\n";
 }
 
@@ -71,7 +72,7 @@ std::string formatCsv(const KeyRecord& r) {
   std::string line;
   for (const Field& field : fieldsOf(r)) line += csvField(field.text.value_or("")) + ",";
   line += csvField(errorCodeName(r.errorCode)) + "," + csvField(r.errorMessage) + "," +
-          csvField(r.hint);
+          csvField(r.hint) + "," + csvField(r.logs.value_or(""));
   return line + "\n";
 }
 
@@ -86,10 +87,13 @@ std::string describeState(const KeyRecord& r) {
   std::string state = statusName(r.status);
   if (!r.hiveState) return state;
   if (*r.hiveState == HiveState::clean) return state + "; hive clean";
-  state += "; hive dirty: it was not closed cleanly";
-  if (r.hasLogFiles) {
-    state += ", and the changes kept in its .LOG1/.LOG2 files are not applied";
+  if (*r.hiveState == HiveState::recovered) {
+    return state +
+           "; hive recovered: it was not closed cleanly, and its transaction logs are "
+           "applied as Windows applies them";
   }
+  state += "; hive dirty: it was not closed cleanly";
+  if (r.hasLogFiles) state += ", and the changes kept in its log files are not applied";
   return state + ", so the key may be out of date";
 }
 
@@ -112,6 +116,7 @@ std::string formatText(const KeyRecord& r, bool first) {
   }
   block += labelled("state", describeState(r));
   if (!r.hint.empty()) block += labelled("note", r.hint);
+  if (r.logs) block += labelled("logs", *r.logs);
   return block;
 }
 
@@ -121,7 +126,7 @@ std::string formatHeader(Format format) {
   if (format != Format::csv) return "";
   std::string header;
   for (const Field& field : fieldsOf(KeyRecord{})) header += std::string(field.name) + ",";
-  return header + "errorCode,errorMessage,hint\n";
+  return header + "errorCode,errorMessage,hint,logs\n";
 }
 
 std::string formatRecord(Format format, const KeyRecord& record, bool first) {

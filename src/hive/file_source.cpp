@@ -12,6 +12,7 @@
 #include <share.h>
 #include <stdlib.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -168,17 +169,57 @@ Result<std::unique_ptr<ByteSource>> openFileSource(const text::PathString& path)
 #endif
 }
 
-bool logFilesBeside(const text::PathString& path) {
+namespace {
+
+// A folder of the local file system, named by the part of a path up to and
+// including its last separator ("" for the current folder).
+class LocalFolder : public Folder {
+ public:
+  explicit LocalFolder(text::PathString prefix) : prefix_(std::move(prefix)) {}
+
+  std::vector<std::string> names() const override {
+    std::vector<std::string> names;
 #ifdef _WIN32
-  for (const wchar_t* suffix : {L".LOG1", L".LOG2"}) {
-    if (_waccess((path + suffix).c_str(), 0) == 0) return true;
-  }
+    WIN32_FIND_DATAW entry;
+    const HANDLE find = FindFirstFileW((prefix_ + L"*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+      names.push_back(toUtf8(entry.cFileName));
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
 #else
-  for (const char* suffix : {".LOG1", ".LOG2", ".log1", ".log2"}) {
-    if (::access((path + suffix).c_str(), F_OK) == 0) return true;
-  }
+    DIR* listing = ::opendir(prefix_.empty() ? "." : prefix_.c_str());
+    if (!listing) return names;
+    while (const dirent* entry = ::readdir(listing)) names.emplace_back(entry->d_name);
+    ::closedir(listing);
 #endif
-  return false;
+    return names;
+  }
+
+  Result<std::unique_ptr<ByteSource>> open(const std::string& name) const override {
+#ifdef _WIN32
+    const std::u16string wide = text::utf8ToUtf16(name);
+    return openFileSource(prefix_ + std::wstring(wide.begin(), wide.end()));
+#else
+    return openFileSource(prefix_ + name);
+#endif
+  }
+
+ private:
+  text::PathString prefix_;
+};
+
+}  // namespace
+
+std::unique_ptr<Folder> folderOf(const text::PathString& path, std::string& name) {
+#ifdef _WIN32
+  const std::size_t cut = path.find_last_of(L"\\/:");
+#else
+  const std::size_t cut = path.find_last_of('/');
+#endif
+  const std::size_t nameAt = cut == text::PathString::npos ? 0 : cut + 1;
+  name = toUtf8(path.substr(nameAt));
+  return std::make_unique<LocalFolder>(path.substr(0, nameAt));
 }
 
 }  // namespace hive

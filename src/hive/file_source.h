@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "hive/folder.h"
 #include "hive/hive.h"
 
 namespace hive {
@@ -12,7 +13,8 @@ namespace hive {
 // A source reading the file at `path`; cannotOpen, notAFile or inUse when it cannot be opened.
 Result<std::unique_ptr<ByteSource>> openFileSource(const text::PathString& path);
 
-// Whether "<path>.LOG1" or "<path>.LOG2" (or their lower-case names) exists.
-bool logFilesBeside(const text::PathString& path);
+// The local folder holding `path`, and the file's name in it (UTF-8). A
+// folder that cannot be listed lists no names.
+std::unique_ptr<Folder> folderOf(const text::PathString& path, std::string& name);
 
 }  // namespace hive

@@ -22,4 +22,9 @@ class Folder {
   virtual Result<std::unique_ptr<ByteSource>> open(const std::string& name) const = 0;
 };
 
+// The names of `folder` that are "<hive>.LOG", ".LOG1" and ".LOG2" in any
+// letter case, in that order; of several spellings of one, the exact one if
+// there, else the first in sorted order.
+std::vector<std::string> logNamesBeside(const Folder& folder, const std::string& hive);
+
 }  // namespace hive

@@ -4,8 +4,12 @@
 #include <cstring>
 #include <optional>
 
+#include "hive/base_block.h"
 #include "hive/file_source.h"
+#include "hive/folder.h"
+#include "hive/little_endian.h"
 #include "hive/names.h"
+#include "hive/transaction_log.h"
 #include "text/text.h"
 
 // Layout of a hive file, as read here:
@@ -23,7 +27,6 @@ namespace hive {
 
 namespace {
 
-constexpr std::uint64_t kBinsStart = 0x1000;
 constexpr std::uint32_t kNoCell = 0xFFFFFFFF;
 constexpr std::uint32_t kSegmentSize = 16344;  // data bytes per big-data segment
 // How far back from a cell the start of its bin is searched for: bins larger
@@ -35,12 +38,6 @@ constexpr std::uint32_t kDataInline = 0x80000000;
 constexpr std::size_t kNkHeader = 76;
 constexpr std::size_t kVkHeader = 20;
 constexpr std::size_t kDbHeader = 8;
-
-std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-std::uint32_t le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 std::string hex(std::uint64_t v) { return text::hexText(v); }
 
@@ -136,6 +133,7 @@ struct Hive::Impl {
   std::u16string embeddedName;
   HiveState state = HiveState::clean;
   bool logFiles = false;
+  std::string logReport;
   // The last bins found: the cells of one lookup mostly share a few bins.
   mutable Bin recentBins[8];
   mutable unsigned nextBin = 0;
@@ -529,11 +527,22 @@ const char* errorCodeName(ErrorCode code) {
 }
 
 Result<Hive> Hive::fromSource(std::unique_ptr<ByteSource> source) {
+  return load(std::move(source), nullptr);
+}
+
+Result<Hive> Hive::fromSource(std::unique_ptr<ByteSource> source, std::vector<LogFile> logs) {
+  return load(std::move(source), &logs);
+}
+
+// `logs`: null to read the file as it lies, else the logs to apply when it is dirty.
+Result<Hive> Hive::load(std::unique_ptr<ByteSource> source, std::vector<LogFile>* logs) {
+  using namespace base_field;
   auto impl = std::make_unique<Impl>();
   impl->source = std::move(source);
   const std::uint64_t fileSize = impl->source->size();
-  std::uint8_t base[4096] = {};
-  const std::size_t have = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, 4096));
+  std::uint8_t base[kBaseBlockSize] = {};
+  const std::size_t have =
+      static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kBaseBlockSize));
   if (have) {
     if (auto e = impl->readAt(0, base, have)) return *e;
   }
@@ -541,46 +550,63 @@ Result<Hive> Hive::fromSource(std::unique_ptr<ByteSource> source) {
     return Error{ErrorCode::notARegistryFile,
                  "not a registry file: it does not start with \"regf\""};
   }
-  if (have < 4096) {
+  if (have < kBaseBlockSize) {
     return Error{ErrorCode::truncated, "truncated: the file is " + std::to_string(fileSize) +
                                            " bytes, shorter than the 4096-byte base block"};
   }
-  const std::uint32_t fileType = le32(base + 28);
-  if (fileType != 0) {
+  BaseBlock block = parseBaseBlock(base);
+  const bool dirty = !block.checksumValid || block.primarySequence != block.secondarySequence;
+  impl->state = dirty ? HiveState::dirty : HiveState::clean;
+  if (logs && !dirty && !logs->empty()) impl->logReport = "not applied: the hive is clean";
+  if (logs && dirty) {
+    // No field of a base block that fails its checksum is trusted.
+    const std::string damaged = "corrupt: the base block is damaged: its checksum at offset " +
+                                hex(kChecksum) + " is " + hex(block.checksum) +
+                                ", its bytes give " + hex(baseBlockChecksum(base));
+    if (logs->empty()) {
+      if (!block.checksumValid) return Error{ErrorCode::corrupt, damaged};
+      impl->logReport = "none beside it";
+    } else {
+      Recovery recovery = recoverHive(std::move(impl->source), base, *logs);
+      if (!recovery.source) {
+        return Error{ErrorCode::corrupt,
+                     damaged + " (no log beside it holds a sound copy" +
+                         (recovery.report.empty() ? "" : ": " + recovery.report) + ")"};
+      }
+      impl->source = std::move(recovery.source);
+      impl->logReport = recovery.report;
+      if (recovery.applied) impl->state = HiveState::recovered;
+      if (auto e = impl->readAt(0, base, kBaseBlockSize)) return *e;
+      block = parseBaseBlock(base);
+    }
+  }
+  const std::uint64_t size = impl->source->size();
+  if (block.fileType != kPrimaryFile) {
     return Error{ErrorCode::notARegistryFile,
-                 "not a primary hive file: its file type is " + std::to_string(fileType) +
+                 "not a primary hive file: its file type is " + std::to_string(block.fileType) +
                      " (a transaction log or another kind of registry file)"};
   }
-  const std::uint32_t major = le32(base + 20);
-  const std::uint32_t minor = le32(base + 24);
-  if (major != 1 || minor < 3 || minor > 6) {
+  if (block.major != 1 || block.minor < 3 || block.minor > 6) {
     return Error{ErrorCode::unsupportedVersion,
-                 "unsupported format version " + std::to_string(major) + "." +
-                     std::to_string(minor) + " (versions 1.3 to 1.6 are read)"};
+                 "unsupported format version " + std::to_string(block.major) + "." +
+                     std::to_string(block.minor) + " (versions 1.3 to 1.6 are read)"};
   }
-  std::uint32_t checksum = 0;
-  for (int i = 0; i < 508; i += 4) checksum ^= le32(base + i);
-  if (checksum == 0) checksum = 1;
-  if (checksum == 0xFFFFFFFF) checksum = 0xFFFFFFFE;
-  const bool sequenceAgrees = le32(base + 4) == le32(base + 8);
-  impl->state =
-      sequenceAgrees && checksum == le32(base + 508) ? HiveState::clean : HiveState::dirty;
-  impl->minor = minor;
-  for (int at = 48; at < 112 && (base[at] || base[at + 1]); at += 2) {
+  impl->minor = block.minor;
+  for (std::size_t at = kFileName; at < kFileNameEnd && (base[at] || base[at + 1]); at += 2) {
     impl->embeddedName += static_cast<char16_t>(base[at] | base[at + 1] << 8);
   }
-  impl->binsSize = le32(base + 40);
-  impl->rootCell = le32(base + 36);
+  impl->binsSize = block.binsSize;
+  impl->rootCell = block.rootCell;
   impl->binsEnd = kBinsStart + impl->binsSize;
   if (impl->binsSize == 0 || impl->binsSize % 4096 != 0) {
     return corruptAt(
-        "base block", 40,
+        "base block", kBinsSize,
         "the hive bins' size " + hex(impl->binsSize) + " is not a whole number of 4096-byte pages");
   }
-  if (impl->binsEnd > fileSize) {
+  if (impl->binsEnd > size) {
     return Error{ErrorCode::truncated,
                  "truncated: the base block declares hive bins up to offset " + hex(impl->binsEnd) +
-                     ", but the file ends at " + hex(fileSize)};
+                     ", but the file ends at " + hex(size)};
   }
   std::uint8_t first[8];
   if (auto e = impl->readAt(kBinsStart, first, sizeof first)) return *e;
@@ -592,12 +618,50 @@ Result<Hive> Hive::fromSource(std::unique_ptr<ByteSource> source) {
   return Hive(std::move(impl));
 }
 
-Result<Hive> Hive::open(const text::PathString& path) {
+std::vector<std::string> logNamesBeside(const Folder& folder, const std::string& hive) {
+  std::vector<std::string> names = folder.names();
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> logs;
+  for (const char* suffix : {".LOG", ".LOG1", ".LOG2"}) {
+    const std::string want = hive + suffix;
+    const std::string* chosen = nullptr;
+    for (const std::string& name : names) {
+      if (!text::equalsIgnoringAsciiCase(name, want)) continue;
+      if (!chosen || name == want) chosen = &name;
+    }
+    if (chosen) logs.push_back(*chosen);
+  }
+  return logs;
+}
+
+Result<Hive> Hive::openWithLogs(std::unique_ptr<ByteSource> source, const Folder& folder,
+                                const std::string& name, Logs mode) {
+  const std::vector<std::string> names = logNamesBeside(folder, name);
+  std::vector<LogFile> logs;
+  if (mode == Logs::apply) {
+    for (const std::string& logName : names) {
+      Result<std::unique_ptr<ByteSource>> opened = folder.open(logName);
+      logs.push_back(opened ? LogFile{logName, std::move(opened.value()), ""}
+                            : LogFile{logName, nullptr, opened.error().message});
+    }
+  }
+  Result<Hive> hive = load(std::move(source), mode == Logs::apply ? &logs : nullptr);
+  if (hive) hive.value().impl_->logFiles = !names.empty();
+  return hive;
+}
+
+Result<Hive> Hive::openIn(const Folder& folder, const std::string& name, Logs logs) {
+  Result<std::unique_ptr<ByteSource>> source = folder.open(name);
+  if (!source) return source.error();
+  return openWithLogs(std::move(source.value()), folder, name, logs);
+}
+
+Result<Hive> Hive::open(const text::PathString& path, Logs logs) {
   Result<std::unique_ptr<ByteSource>> source = openFileSource(path);
   if (!source) return source.error();
-  Result<Hive> hive = fromSource(std::move(source.value()));
-  if (hive) hive.value().impl_->logFiles = logFilesBeside(path);
-  return hive;
+  std::string name;
+  const std::unique_ptr<Folder> folder = folderOf(path, name);
+  return openWithLogs(std::move(source.value()), *folder, name, logs);
 }
 
 Hive::Hive(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -607,6 +671,7 @@ Hive::~Hive() = default;
 
 HiveState Hive::state() const { return impl_->state; }
 bool Hive::hasLogFiles() const { return impl_->logFiles; }
+const std::string& Hive::logReport() const { return impl_->logReport; }
 std::uint32_t Hive::minorVersion() const { return impl_->minor; }
 std::u16string Hive::embeddedName() const { return impl_->embeddedName; }
 Key Hive::root() const { return Key{impl_->rootCell}; }

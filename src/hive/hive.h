@@ -48,9 +48,14 @@ template <typename T>
 using Result = tamsket::Result<T, Error>;
 
 // Clean: the base block's sequence numbers agree and its checksum is right.
-// Dirty: the hive was not closed cleanly; its contents may be older than the
-// transaction logs beside it, which this reader does not apply.
-enum class HiveState { clean, dirty };
+// Dirty: the hive was not closed cleanly and is read as it lies: its contents
+// may be older than the transaction logs beside it (none, none usable, or not
+// applied). Recovered: it was not closed cleanly, and its logs were applied
+// in memory as Windows applies them when it loads the hive.
+enum class HiveState { clean, dirty, recovered };
+
+// Whether a dirty hive's transaction logs are applied, or the file read as it lies.
+enum class Logs { apply, ignore };
 
 // What became of a read: every byte came, the file ended first, or the system
 // failed it (the reader reports these as truncated and readError).
@@ -71,6 +76,16 @@ class ByteSource {
   virtual ReadStatus read(std::uint64_t offset, void* out, std::size_t length) const = 0;
 };
 
+// A transaction log beside a hive: its file name (for messages) and its bytes,
+// or why it could not be opened.
+struct LogFile {
+  std::string name;
+  std::unique_ptr<ByteSource> bytes;
+  std::string openProblem;  // when bytes is null
+};
+
+class Folder;
+
 struct Value {
   std::uint32_t type = 0;  // REG_BINARY = 3, REG_SZ = 1, ...
   std::vector<std::uint8_t> data;
@@ -83,14 +98,26 @@ struct Key {
 
 class Hive {
  public:
-  // Opens the file read-only, sharing it with every other reader and writer.
-  static Result<Hive> open(const text::PathString& path);
-  // Reads a hive held elsewhere (in memory, for example).
+  // Opens the file read-only, sharing it with every other reader and writer,
+  // and, when it is dirty, the transaction logs beside it likewise.
+  static Result<Hive> open(const text::PathString& path, Logs logs = Logs::apply);
+  // The hive `name` of `folder`, with its logs "<name>.LOG", ".LOG1" and
+  // ".LOG2" in any letter case from the same folder.
+  static Result<Hive> openIn(const Folder& folder, const std::string& name,
+                             Logs logs = Logs::apply);
+  // Reads a hive held elsewhere (in memory, for example) as it lies.
   static Result<Hive> fromSource(std::unique_ptr<ByteSource> source);
+  // Reads a hive held elsewhere, applying `logs` when it is dirty. A base
+  // block that fails its checksum is then taken from a log, or is corrupt.
+  static Result<Hive> fromSource(std::unique_ptr<ByteSource> source, std::vector<LogFile> logs);
 
   HiveState state() const;
-  // Whether "<path>.LOG1" or "<path>.LOG2" lies beside the file (open only).
+  // Whether "<name>.LOG", ".LOG1" or ".LOG2" lies beside the file (open and openIn).
   bool hasLogFiles() const;
+  // What became of the logs, in one line ("applied 13 entries from
+  // SOFTWARE.LOG1 and SOFTWARE.LOG2", "none beside it", ...); "" for a clean
+  // hive without logs, and for one read as it lies.
+  const std::string& logReport() const;
   // 3 to 6: the format's minor version.
   std::uint32_t minorVersion() const;
   // The file name the base block keeps: the end of the path Windows loaded the
@@ -112,6 +139,9 @@ class Hive {
  private:
   struct Impl;
   explicit Hive(std::unique_ptr<Impl> impl);
+  static Result<Hive> load(std::unique_ptr<ByteSource> source, std::vector<LogFile>* logs);
+  static Result<Hive> openWithLogs(std::unique_ptr<ByteSource> source, const Folder& folder,
+                                   const std::string& name, Logs logs);
   std::unique_ptr<Impl> impl_;
 };
 

@@ -367,7 +367,7 @@ class FakePlatform : public Platform {
   std::size_t writes = 0;
 
   EntryLookup findEntry(const Argument&, const std::string&) override { return {}; }
-  hive::Result<hive::Hive> openHive(const Argument&) override {
+  hive::Result<hive::Hive> openHive(const Argument&, hive::Logs) override {
     return hive::Error{hive::ErrorCode::cannotOpen, "no files here"};
   }
   std::string writeOut(const std::string& text) override {

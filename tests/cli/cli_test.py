@@ -23,6 +23,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from cli_support import KEY_A, KEY_B, VALUE_A, VALUE_B, decode_key, run  # noqa: E402
 import cli_fixtures  # noqa: E402
+from make_log import new_format_log  # noqa: E402
 
 CLI = None
 WORK = None
@@ -31,8 +32,8 @@ PROJECT_VERSION = None
 SETUP = "Microsoft\\Exchange\\Setup"
 WOW_SETUP = "Wow6432Node\\Microsoft\\Exchange\\Setup"
 FIELDS = ["source", "location", "view", "status", "product", "key", "productId", "valueType",
-          "valueSize", "hiveState", "error", "hint"]
-CSV_FIELDS = FIELDS[:-2] + ["errorCode", "errorMessage", "hint"]
+          "valueSize", "hiveState", "error", "hint", "logs"]
+CSV_FIELDS = FIELDS[:-3] + ["errorCode", "errorMessage", "hint", "logs"]
 REG_SZ, REG_BINARY = 1, 3
 
 
@@ -146,7 +147,23 @@ class HiveSources(unittest.TestCase):
                       out.decode())
         open(path + ".LOG1", "wb").close()
         status, out, _ = cli("--hive", path)
-        self.assertIn("the changes kept in its .LOG1/.LOG2 files are not applied", out.decode())
+        self.assertIn("the changes kept in its log files are not applied", out.decode())
+        self.assertIn("logs        SOFTWARE.LOG1: empty; none applied", out.decode())
+
+    def test_applies_a_dirty_hives_logs_unless_told_not_to(self):
+        config = "logs/Windows/System32/config/"
+        before = hive(config + "SOFTWARE", {"Wow6432Node\\Microsoft": {}}, dirty=True)
+        after = hive("logs/after", exchange(VALUE_A))
+        with open(before, "rb") as b, open(after, "rb") as a:
+            log, _ = new_format_log([(b.read(), a.read())], 2)  # dirty: sequence numbers 2 and 1
+        with open(os.path.join(WORK, config, "software.log1"), "wb") as f:
+            f.write(log)
+        for args, expected in [
+                ([], ("found", KEY_A, "recovered", "applied 1 entry from software.log1")),
+                (["--no-logs"], ("absent", None, "dirty", "not applied (--no-logs)"))]:
+            status, out, _ = cli("--json", *args, "--windows", os.path.join(WORK, "logs"))
+            (r,) = records_of(out)
+            self.assertEqual((r["status"], r["key"], r["hiveState"], r["logs"]), expected)
 
     def test_a_file_that_cannot_be_read_is_an_error_naming_it(self):
         good = hive("errors/good/SOFTWARE", exchange(VALUE_A))

@@ -180,7 +180,7 @@ def check_installed(deb, shown, work):
         wanted = {"source": "hive", "location": str(hive), "view": "32-bit", "status": "found",
                   "product": "Microsoft Exchange", "key": SAMPLE_KEY,
                   "productId": SAMPLE_PRODUCT_ID, "valueType": "REG_BINARY", "valueSize": 164,
-                  "hiveState": "clean", "error": None, "hint": None}
+                  "hiveState": "clean", "error": None, "hint": None, "logs": None}
         check(records == [wanted] and lookup.returncode == 0,
               f"{program} --hive gave {records} (exit {lookup.returncode}), expected [{wanted}]")
         print(f"{program} --hive: {records[0]['key'] if records else 'nothing'}")

@@ -1,7 +1,7 @@
-// hive_get FILE KEY VALUE   prints the value's type and bytes in hex
-// hive_get FILE -           answers "KEY<tab>VALUE" lines from stdin, one line each:
-//                           "ok<tab>TYPE<tab>HEX" or "error<tab>CODE<tab>MESSAGE",
-//                           after a first line "state<tab>clean|dirty<tab>MINOR"
+// hive_get [--no-logs] FILE KEY VALUE   prints the value's type and bytes in hex
+// hive_get [--no-logs] FILE -           answers "KEY<tab>VALUE" lines from stdin, one line each:
+//                           "ok<tab>TYPE<tab>HEX" or "error<tab>CODE<tab>MESSAGE", after a
+//                           first line "state<tab>STATE<tab>MINOR<tab>[no-]logs<tab>LOG REPORT"
 // Exit status: 0 found (every lookup, with "-"), 1 not found or an error, 2 usage.
 #include <cstdio>
 #include <iostream>
@@ -37,11 +37,15 @@ std::string answer(const hive::Hive& h, const std::string& keyPath, const std::s
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool noLogs = argc > 1 && std::string(argv[1]) == "--no-logs";
+  argc -= noLogs;
+  argv += noLogs;
   if (argc != 3 && argc != 4) {
     std::fprintf(stderr, "usage: hive_get FILE KEY VALUE | hive_get FILE -\n");
     return 2;
   }
-  hive::Result<hive::Hive> h = hive::Hive::open(argv[1]);
+  hive::Result<hive::Hive> h =
+      hive::Hive::open(argv[1], noLogs ? hive::Logs::ignore : hive::Logs::apply);
   if (!h) {
     std::printf("error\t%s\t%s\n", hive::errorCodeName(h.error().code), h.error().message.c_str());
     return 1;
@@ -51,9 +55,10 @@ int main(int argc, char** argv) {
     std::printf("%s\n", answer(h.value(), argv[2], argv[3], &ok).c_str());
     return ok ? 0 : 1;
   }
-  std::printf("state\t%s\t%u\t%s\n",
-              h.value().state() == hive::HiveState::clean ? "clean" : "dirty",
-              h.value().minorVersion(), h.value().hasLogFiles() ? "logs" : "no-logs");
+  static const char* const kStates[] = {"clean", "dirty", "recovered"};
+  std::printf("state\t%s\t%u\t%s\t%s\n", kStates[static_cast<int>(h.value().state())],
+              h.value().minorVersion(), h.value().hasLogFiles() ? "logs" : "no-logs",
+              h.value().logReport().c_str());
   std::string line;
   while (std::getline(std::cin, line)) {
     const std::size_t tab = line.find('\t');

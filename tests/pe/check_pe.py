@@ -52,7 +52,8 @@ XP_FUNCTIONS = {
         CreateSolidBrush DeleteDC DeleteObject EndDoc EndPage GdiFlush GetDeviceCaps RestoreDC
         SaveDC SelectObject SetBkMode SetTextColor StartDocA StartPage StretchDIBits""",
     "kernel32.dll": """CloseHandle CreateFileA DeleteCriticalSection DeleteFileA
-        EnterCriticalSection ExitProcess FormatMessageA FormatMessageW FreeLibrary
+        EnterCriticalSection ExitProcess FindClose FindFirstFileW FindNextFileW FormatMessageA
+        FormatMessageW FreeLibrary
         GetComputerNameW GetConsoleMode GetFileAttributesW GetFileType GetLastError
         GetModuleHandleA GetModuleHandleW GetProcAddress GetStartupInfoA GetStartupInfoW GetStdHandle
         GetSystemDirectoryW GetTempFileNameA GlobalAlloc GlobalFree GlobalLock GlobalUnlock

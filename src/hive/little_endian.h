@@ -1,0 +1,23 @@
+#pragma once
+
+// Little-endian numbers in a registry file's bytes, read and written in place.
+
+#include <cstdint>
+
+namespace hive {
+
+inline std::uint16_t le16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+inline std::uint32_t le32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+inline std::uint64_t le64(const std::uint8_t* p) {
+  return le32(p) | static_cast<std::uint64_t>(le32(p + 4)) << 32;
+}
+inline void putLe32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+}  // namespace hive
