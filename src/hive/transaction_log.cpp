@@ -264,8 +264,8 @@ std::string namesOf(const std::vector<const LogHeader*>& logs) {
   return names;
 }
 
-// The new format: from the sequence number the hive needs on, the entries of
-// both files in sequence order, stopping at the first that is missing or damaged.
+// The new format: the entries of both files from the hive's sequence number on,
+// in sequence order, stopping at the first that is missing or damaged.
 void applyNewFormat(const std::vector<const LogHeader*>& logs, std::uint32_t firstSequence,
                     RecoveredSource& hive, Recovery& recovery, std::vector<std::string>& notes) {
   std::vector<EntryScan> scans;
@@ -280,7 +280,12 @@ void applyNewFormat(const std::vector<const LogHeader*>& logs, std::uint32_t fir
   std::sort(all.begin(), all.end(), [](const Entry& a, const Entry& b) {
     return a.sequence != b.sequence ? a.sequence < b.sequence : a.order < b.order;
   });
+  // The entries to apply are those from the hive's sequence number on: the
+  // first of them may come later than that number, the rest follow it one by one.
   std::uint32_t next = firstSequence;
+  const auto first = std::find_if(all.begin(), all.end(),
+                                  [&](const Entry& e) { return e.sequence >= firstSequence; });
+  if (first != all.end()) next = first->sequence;
   std::size_t applied = 0;
   std::vector<const LogHeader*> used;
   const Entry* last = nullptr;
