@@ -77,11 +77,29 @@ def gzip_n(data):
     return subprocess.run(["gzip", "-n", "-9"], input=data, capture_output=True, check=True).stdout
 
 
+# What the completion offers after an option taking a value the usage names this way;
+# nothing after one whose kind of value it does not know (a computer's NAME, say).
+VALUE_COMPLETIONS = {"FILE": "-f", "DIR": "-d"}
+
+
+def bash_completion(usage):
+    """The bash completion of exactly the options the program's usage text names."""
+    options = {}
+    for name, value in re.findall(r"(--[a-z][a-z-]*)(?:[ =]([A-Z]+)\b)?", usage):
+        options[name] = options.get(name) or value
+    cases = "\n".join(
+        f"    {name}) _tamsket_cli_paths {VALUE_COMPLETIONS[value]} \"$cur\"; return ;;"
+        if value in VALUE_COMPLETIONS else f"    {name}) return ;;"
+        for name, value in sorted(options.items()) if value)
+    return fill("tamsket-cli.bash-completion", OPTIONS=" ".join(sorted(options)), VALUES=cases)
+
+
 def build_deb(out_dir, shown, epoch, work):
     shutil.rmtree(work, ignore_errors=True)
     root = work / "debian" / PACKAGE  # the layout dpkg-shlibdeps expects
     doc = root / "usr/share/doc" / PACKAGE
-    for d in (root / "DEBIAN", root / "usr/bin", root / "usr/share/man/man1", doc):
+    completions = root / "usr/share/bash-completion/completions"
+    for d in (root / "DEBIAN", root / "usr/bin", root / "usr/share/man/man1", doc, completions):
         d.mkdir(parents=True)
     program = root / "usr/bin" / PACKAGE
     # As dh_strip strips a program.
@@ -91,6 +109,8 @@ def build_deb(out_dir, shown, epoch, work):
     date = email.utils.formatdate(epoch, usegmt=True).replace("GMT", "+0000")
     man = fill("tamsket-cli.1", VERSION=shown, DATE=time.strftime("%Y-%m-%d", time.gmtime(epoch)))
     (root / "usr/share/man/man1/tamsket-cli.1.gz").write_bytes(gzip_n(man.encode()))
+    usage = subprocess.run([str(program), "--help"], capture_output=True, text=True, check=True)
+    (completions / PACKAGE).write_text(bash_completion(usage.stdout))
     (doc / "copyright").write_text(copyright_file((TOP / "LICENSE").read_text()))
     changelog = (f"{PACKAGE} ({shown}) unstable; urgency=medium\n\n"
                  f"  * Release {shown}.\n\n -- {MAINTAINER}  {date}\n")
