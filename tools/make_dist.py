@@ -1,12 +1,22 @@
 #!/usr/bin/env python3
 """Packs the release from the dist-* builds: two Windows zips, a Debian package, SHA256SUMS.
 
-    make_dist.py OUT_DIR   (run from the top of the tree, after the three dist-* builds)
+    make_dist.py OUT_DIR [--sign CERT.pfx [--gpg-key ID]]
+    (run from the top of the tree, after the three dist-* builds, with SOURCE_DATE_EPOCH set)
 
 Every byte written depends only on the builds and the tree: file times come from
 SOURCE_DATE_EPOCH (the last commit's time, set by ./dev.sh dist), zip entries are written in
 a fixed order with fixed attributes, and the package's files belong to root with fixed modes.
+
+--sign gives the Windows programs an Authenticode signature (osslsigncode, SHA-256) before
+they are zipped; the certificate's password is read from the file TAMSKET_SIGN_PASSWORD_FILE
+names and handed to osslsigncode through a pipe, so it is in no command line. Signed exes
+are the unsigned ones plus a signature (tools/verify_signed.py checks that against a build).
+TAMSKET_TIMESTAMP_URL, when set, names an RFC 3161 time-stamp server. --gpg-key then signs
+SHA256SUMS (SHA256SUMS.asc, detached and armored).
 """
+
+import argparse
 
 import email.utils
 import gzip
@@ -24,6 +34,8 @@ TOP = pathlib.Path(__file__).resolve().parent.parent
 BUILD = TOP / "build"
 PACKAGE = "tamsket-cli"
 MAINTAINER = "Tamsket developers <tamsket@example.org>"
+# Shown with the program's name in the Authenticode signature of a signed exe.
+PROJECT_URL = "https://tamsket.example.org/"
 # The zips' names and the builds they are packed from.
 WINDOWS_BUILDS = [("x86", "dist-win32"), ("x64", "dist-win64")]
 
@@ -155,13 +167,51 @@ def build_deb(out_dir, shown, epoch, work):
     return deb
 
 
+def sign_exe(unsigned, signed, pfx, password):
+    read_end, write_end = os.pipe()
+    os.write(write_end, password)  # far less than a pipe holds: never blocks
+    os.close(write_end)
+    timestamp = os.environ.get("TAMSKET_TIMESTAMP_URL")
+    try:
+        subprocess.run(["osslsigncode", "sign", "-pkcs12", str(pfx),
+                        "-readpass", f"/dev/fd/{read_end}", "-h", "sha256", "-n", "Tamsket",
+                        "-i", PROJECT_URL, *(["-ts", timestamp] if timestamp else []),
+                        "-in", str(unsigned), "-out", str(signed)],
+                       pass_fds=(read_end,), check=True, stdout=subprocess.DEVNULL)
+    finally:
+        os.close(read_end)
+    return signed
+
+
+def sign_sums(out_dir, key):
+    """SHA256SUMS.asc, checked at once; gives the fingerprint of the key that made it."""
+    sums, asc = out_dir / "SHA256SUMS", out_dir / "SHA256SUMS.asc"
+    subprocess.run(["gpg", "--local-user", key, "--armor", "--detach-sign", "--output", str(asc),
+                    str(sums)], check=True)
+    status = subprocess.run(["gpg", "--status-fd", "1", "--verify", str(asc), str(sums)],
+                            capture_output=True, text=True, check=True).stdout
+    # VALIDSIG: the signing key's fingerprint, ..., the primary key's fingerprint last.
+    fields = re.search(r"^\[GNUPG:\] VALIDSIG (.*)$", status, re.M).group(1).split()
+    return fields[-1]
+
+
 def main():
-    if len(sys.argv) != 2 or "SOURCE_DATE_EPOCH" not in os.environ:
-        print(__doc__.strip().splitlines()[2].strip(), "(with SOURCE_DATE_EPOCH set)",
-              file=sys.stderr)
-        return 2
+    parser = argparse.ArgumentParser(usage=__doc__.strip().splitlines()[2].strip())
+    parser.add_argument("out_dir", type=pathlib.Path)
+    parser.add_argument("--sign", type=pathlib.Path, metavar="CERT.pfx")
+    parser.add_argument("--gpg-key", metavar="ID")
+    args = parser.parse_args()
+    if "SOURCE_DATE_EPOCH" not in os.environ or (args.gpg_key and not args.sign):
+        parser.error("SOURCE_DATE_EPOCH must be set, and --gpg-key needs --sign")
+    password = None
+    if args.sign:
+        if "TAMSKET_SIGN_PASSWORD_FILE" not in os.environ:
+            parser.error("--sign needs TAMSKET_SIGN_PASSWORD_FILE")
+        # One line: the line end, if any, is not part of the password.
+        text = pathlib.Path(os.environ["TAMSKET_SIGN_PASSWORD_FILE"]).read_bytes()
+        password = text.removesuffix(b"\n").removesuffix(b"\r")
     epoch = int(os.environ["SOURCE_DATE_EPOCH"])
-    out_dir = pathlib.Path(sys.argv[1])
+    out_dir = args.out_dir
     shutil.rmtree(out_dir, ignore_errors=True)
     out_dir.mkdir(parents=True)
     shown = read_versions()["TAMSKET_VERSION_STRING"]
@@ -170,8 +220,13 @@ def main():
     written = []
     for arch, build in WINDOWS_BUILDS:
         readme = crlf(fill("README.txt", VERSION=shown, ARCH=arch))
-        members = [("tamsket.exe", (BUILD / build / "src/tamsket.exe").read_bytes()),
-                   ("tamsket-cli.exe", (BUILD / build / "src/cli/tamsket-cli.exe").read_bytes()),
+        exes = [BUILD / build / "src/tamsket.exe", BUILD / build / "src/cli/tamsket-cli.exe"]
+        if password is not None:
+            signed = BUILD / "dist-signed" / arch
+            shutil.rmtree(signed, ignore_errors=True)
+            signed.mkdir(parents=True)
+            exes = [sign_exe(exe, signed / exe.name, args.sign, password) for exe in exes]
+        members = [*((exe.name, exe.read_bytes()) for exe in exes),
                    ("README.txt", readme), ("LICENSE.txt", licence)]
         path = out_dir / f"tamsket-{shown}-windows-{arch}.zip"
         write_zip(path, members, epoch)
@@ -183,6 +238,8 @@ def main():
     (out_dir / "SHA256SUMS").write_text(sums)
     for p in sorted(written):
         print(f"{p.stat().st_size:9}  {p}")
+    if args.gpg_key:
+        print(f"SHA256SUMS.asc: signed with the OpenPGP key {sign_sums(out_dir, args.gpg_key)}")
     return 0
 
 

@@ -3,7 +3,8 @@
 
     check_dist.py DIST_DIR [--no-install]
 
-- SHA256SUMS lists exactly the zips and the package, with their right sums;
+- SHA256SUMS lists exactly the zips and the package, with their right sums (a signed release
+  also holds SHA256SUMS.asc);
 - each zip holds tamsket.exe, tamsket-cli.exe, README.txt and LICENSE.txt, in that order, dated
   as the last commit; the texts have CR LF line ends; the unpacked tamsket.exe passes
   tests/pe/check_pe.py with the exe check's own arguments, tamsket-cli.exe is an exe of the
@@ -231,7 +232,8 @@ def main():
         sums[name] = digest
     wanted = sorted([*zips.values(), deb.name])
     check(sorted(sums) == wanted, f"SHA256SUMS lists {sorted(sums)}, expected {wanted}")
-    present = sorted(p.name for p in args.dist.iterdir() if p.name != "SHA256SUMS")
+    present = sorted(p.name for p in args.dist.iterdir()
+                     if p.name not in ("SHA256SUMS", "SHA256SUMS.asc"))
     check(present == wanted, f"{args.dist} holds {present}, expected {wanted}")
     for name, digest in sums.items():
         path = args.dist / name
