@@ -8,7 +8,9 @@
 #                            (default 60 s, hive), then minimise that target's corpus
 #   ./dev.sh coverage        line coverage of src/hive by the tests and by the fuzz corpus
 #   ./dev.sh dist   build the release into dist/ from clean build trees, and check it
-#                   (--verify: build it twice from two fresh clones of HEAD, compare)
+#                   (--verify: build it twice from two fresh clones of HEAD, compare;
+#                   --sign CERT.pfx [--gpg-key ID]: sign its exes and SHA256SUMS;
+#                   --verify-signed DIR: compare a signed release with a build of HEAD)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -57,7 +59,7 @@ build() {
 # The release: zips for Windows, a package for Debian, SHA256SUMS, in dist/. Built
 # from empty build trees, so nothing an earlier build left can end up in it, and
 # dated as the last commit, so the same commit gives the same bytes.
-dist_packages=(lintian dpkg-dev man-db)
+dist_packages=(lintian dpkg-dev man-db osslsigncode gnupg openssl)
 make_dist() {
   export SOURCE_DATE_EPOCH
   SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
@@ -68,7 +70,52 @@ make_dist() {
     build "$preset" >/dev/null
   done
   # Debian's Python, whose zlib is the system's: another deflate could pack other bytes.
-  /usr/bin/python3 tools/make_dist.py dist
+  /usr/bin/python3 tools/make_dist.py dist "$@"
+}
+
+# dist --sign CERT.pfx [--gpg-key ID]. Everything that can be refused is refused before
+# the minute of building; a password asked for reaches make_dist.py through a pipe on fd 3,
+# never through a command line or the environment.
+sign_dist() {
+  local cert=${1:-} key=
+  if [ "$#" -eq 3 ] && [ "$2" = --gpg-key ]; then key=$3; elif [ "$#" -ne 1 ]; then
+    echo "usage: $0 dist --sign CERT.pfx [--gpg-key ID]" >&2 && return 2
+  fi
+  [ -r "$cert" ] || { echo "cannot read the certificate $cert" >&2 && return 2; }
+  if [ -n "$key" ] && ! gpg --list-secret-keys "$key" >/dev/null; then
+    echo "no OpenPGP secret key $key" >&2 && return 2
+  fi
+  if [ -z "${TAMSKET_SIGN_PASSWORD_FILE:-}" ]; then
+    local password
+    if ! read -rsp "password of $cert: " password </dev/tty; then
+      echo "no terminal to ask for the password on: name a file in TAMSKET_SIGN_PASSWORD_FILE" >&2
+      return 2
+    fi
+    echo >/dev/tty
+    exec 3< <(printf '%s' "$password")
+    unset password
+    export TAMSKET_SIGN_PASSWORD_FILE=/dev/fd/3
+  fi
+  local start=$SECONDS
+  make_dist --sign "$cert" ${key:+--gpg-key "$key"}
+  echo "built and signed in $((SECONDS - start)) s"
+}
+
+# The release in DIR, signed, against a release built from a clone of HEAD: see
+# tools/verify_signed.py for what is compared and why that proves what it does.
+verify_signed() {
+  local signed scratch
+  signed=$(realpath "${1:?usage: $0 dist --verify-signed DIR}")
+  scratch=$(mktemp -d /tmp/tamsket-verify-signed.XXXXXX)
+  git clone -q . "$scratch/src"
+  echo "== release of HEAD ($(git rev-parse --short HEAD)) built in $scratch/src"
+  (cd "$scratch/src" && ./dev.sh dist >/dev/null)
+  if /usr/bin/python3 tools/verify_signed.py "$signed" "$scratch/src/dist"; then
+    rm -rf "$scratch"
+  else
+    echo "the release built from the sources is kept in $scratch/src/dist, to compare" >&2
+    return 1
+  fi
 }
 
 # Releases of HEAD built from clones in folders of different lengths, one after
@@ -111,6 +158,8 @@ case "${1:-}" in
     echo "== the release, built and checked as a user gets it"
     make_dist
     /usr/bin/python3 tests/dist/check_dist.py dist
+    echo "== the release signed with a throwaway certificate and OpenPGP key, and checked"
+    /usr/bin/python3 tests/dist/sign_test.py dist
     # Built again from a clone elsewhere, later: the same bytes. Only a tree
     # without changes is the release of HEAD that the clone builds.
     if [ -z "$(git status --porcelain --untracked-files=no)" ]; then
@@ -122,12 +171,20 @@ case "${1:-}" in
   dist)
     packages+=("${dist_packages[@]}")
     install_missing
-    if [ "${2:-}" = --verify ]; then
-      verify_dist
-    else
-      make_dist
-      /usr/bin/python3 tests/dist/check_dist.py dist
-    fi
+    case "${2:-}" in
+      --verify) verify_dist ;;
+      --verify-signed) verify_signed "${@:3}" ;;
+      --sign)
+        sign_dist "${@:3}"
+        /usr/bin/python3 tests/dist/check_dist.py dist
+        ;;
+      "")
+        make_dist
+        /usr/bin/python3 tests/dist/check_dist.py dist
+        ;;
+      *) echo "usage: $0 dist [--verify | --sign CERT.pfx [--gpg-key ID] | --verify-signed DIR]" >&2
+         exit 2 ;;
+    esac
     ;;
   run)
     install_missing
@@ -236,7 +293,7 @@ PY
     done
     ;;
   *)
-    echo "usage: $0 test | run | bench | fuzz [SECONDS] | coverage | dist [--verify]" >&2
+    echo "usage: $0 test | run | bench | fuzz [SECONDS] | coverage | dist [--verify | --sign ... | --verify-signed DIR]" >&2
     exit 2
     ;;
 esac

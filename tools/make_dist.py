@@ -1,12 +1,22 @@
 #!/usr/bin/env python3
 """Packs the release from the dist-* builds: two Windows zips, a Debian package, SHA256SUMS.
 
-    make_dist.py OUT_DIR   (run from the top of the tree, after the three dist-* builds)
+    make_dist.py OUT_DIR [--sign CERT.pfx [--gpg-key ID]]
+    (run from the top of the tree, after the three dist-* builds, with SOURCE_DATE_EPOCH set)
 
 Every byte written depends only on the builds and the tree: file times come from
 SOURCE_DATE_EPOCH (the last commit's time, set by ./dev.sh dist), zip entries are written in
 a fixed order with fixed attributes, and the package's files belong to root with fixed modes.
+
+--sign gives the Windows programs an Authenticode signature (osslsigncode, SHA-256) before
+they are zipped; the certificate's password is read from the file TAMSKET_SIGN_PASSWORD_FILE
+names and handed to osslsigncode through a pipe, so it is in no command line. Signed exes
+are the unsigned ones plus a signature (tools/verify_signed.py checks that against a build).
+TAMSKET_TIMESTAMP_URL, when set, names an RFC 3161 time-stamp server. --gpg-key then signs
+SHA256SUMS (SHA256SUMS.asc, detached and armored).
 """
+
+import argparse
 
 import email.utils
 import gzip
@@ -24,6 +34,9 @@ TOP = pathlib.Path(__file__).resolve().parent.parent
 BUILD = TOP / "build"
 PACKAGE = "tamsket-cli"
 MAINTAINER = "Tamsket developers <tamsket@example.org>"
+# Shown with the program's name in the Authenticode signature of a signed exe:
+# the maker's site, which the window's link opens.
+PROJECT_URL = "http://www.example.com/"
 # The zips' names and the builds they are packed from.
 WINDOWS_BUILDS = [("x86", "dist-win32"), ("x64", "dist-win64")]
 
@@ -77,11 +90,29 @@ def gzip_n(data):
     return subprocess.run(["gzip", "-n", "-9"], input=data, capture_output=True, check=True).stdout
 
 
+# What the completion offers after an option taking a value the usage names this way;
+# nothing after one whose kind of value it does not know (a computer's NAME, say).
+VALUE_COMPLETIONS = {"FILE": "-f", "DIR": "-d"}
+
+
+def bash_completion(usage):
+    """The bash completion of exactly the options the program's usage text names."""
+    options = {}
+    for name, value in re.findall(r"(--[a-z][a-z-]*)(?:[ =]([A-Z]+)\b)?", usage):
+        options[name] = options.get(name) or value
+    cases = "\n".join(
+        f"    {name}) _tamsket_cli_paths {VALUE_COMPLETIONS[value]} \"$cur\"; return ;;"
+        if value in VALUE_COMPLETIONS else f"    {name}) return ;;"
+        for name, value in sorted(options.items()) if value)
+    return fill("tamsket-cli.bash-completion", OPTIONS=" ".join(sorted(options)), VALUES=cases)
+
+
 def build_deb(out_dir, shown, epoch, work):
     shutil.rmtree(work, ignore_errors=True)
     root = work / "debian" / PACKAGE  # the layout dpkg-shlibdeps expects
     doc = root / "usr/share/doc" / PACKAGE
-    for d in (root / "DEBIAN", root / "usr/bin", root / "usr/share/man/man1", doc):
+    completions = root / "usr/share/bash-completion/completions"
+    for d in (root / "DEBIAN", root / "usr/bin", root / "usr/share/man/man1", doc, completions):
         d.mkdir(parents=True)
     program = root / "usr/bin" / PACKAGE
     # As dh_strip strips a program.
@@ -91,6 +122,8 @@ def build_deb(out_dir, shown, epoch, work):
     date = email.utils.formatdate(epoch, usegmt=True).replace("GMT", "+0000")
     man = fill("tamsket-cli.1", VERSION=shown, DATE=time.strftime("%Y-%m-%d", time.gmtime(epoch)))
     (root / "usr/share/man/man1/tamsket-cli.1.gz").write_bytes(gzip_n(man.encode()))
+    usage = subprocess.run([str(program), "--help"], capture_output=True, text=True, check=True)
+    (completions / PACKAGE).write_text(bash_completion(usage.stdout))
     (doc / "copyright").write_text(copyright_file((TOP / "LICENSE").read_text()))
     changelog = (f"{PACKAGE} ({shown}) unstable; urgency=medium\n\n"
                  f"  * Release {shown}.\n\n -- {MAINTAINER}  {date}\n")
@@ -135,13 +168,51 @@ def build_deb(out_dir, shown, epoch, work):
     return deb
 
 
+def sign_exe(unsigned, signed, pfx, password):
+    read_end, write_end = os.pipe()
+    os.write(write_end, password)  # far less than a pipe holds: never blocks
+    os.close(write_end)
+    timestamp = os.environ.get("TAMSKET_TIMESTAMP_URL")
+    try:
+        subprocess.run(["osslsigncode", "sign", "-pkcs12", str(pfx),
+                        "-readpass", f"/dev/fd/{read_end}", "-h", "sha256", "-n", "Tamsket",
+                        "-i", PROJECT_URL, *(["-ts", timestamp] if timestamp else []),
+                        "-in", str(unsigned), "-out", str(signed)],
+                       pass_fds=(read_end,), check=True, stdout=subprocess.DEVNULL)
+    finally:
+        os.close(read_end)
+    return signed
+
+
+def sign_sums(out_dir, key):
+    """SHA256SUMS.asc, checked at once; gives the fingerprint of the key that made it."""
+    sums, asc = out_dir / "SHA256SUMS", out_dir / "SHA256SUMS.asc"
+    subprocess.run(["gpg", "--local-user", key, "--armor", "--detach-sign", "--output", str(asc),
+                    str(sums)], check=True)
+    status = subprocess.run(["gpg", "--status-fd", "1", "--verify", str(asc), str(sums)],
+                            capture_output=True, text=True, check=True).stdout
+    # VALIDSIG: the signing key's fingerprint, ..., the primary key's fingerprint last.
+    fields = re.search(r"^\[GNUPG:\] VALIDSIG (.*)$", status, re.M).group(1).split()
+    return fields[-1]
+
+
 def main():
-    if len(sys.argv) != 2 or "SOURCE_DATE_EPOCH" not in os.environ:
-        print(__doc__.strip().splitlines()[2].strip(), "(with SOURCE_DATE_EPOCH set)",
-              file=sys.stderr)
-        return 2
+    parser = argparse.ArgumentParser(usage=__doc__.strip().splitlines()[2].strip())
+    parser.add_argument("out_dir", type=pathlib.Path)
+    parser.add_argument("--sign", type=pathlib.Path, metavar="CERT.pfx")
+    parser.add_argument("--gpg-key", metavar="ID")
+    args = parser.parse_args()
+    if "SOURCE_DATE_EPOCH" not in os.environ or (args.gpg_key and not args.sign):
+        parser.error("SOURCE_DATE_EPOCH must be set, and --gpg-key needs --sign")
+    password = None
+    if args.sign:
+        if "TAMSKET_SIGN_PASSWORD_FILE" not in os.environ:
+            parser.error("--sign needs TAMSKET_SIGN_PASSWORD_FILE")
+        # One line: the line end, if any, is not part of the password.
+        text = pathlib.Path(os.environ["TAMSKET_SIGN_PASSWORD_FILE"]).read_bytes()
+        password = text.removesuffix(b"\n").removesuffix(b"\r")
     epoch = int(os.environ["SOURCE_DATE_EPOCH"])
-    out_dir = pathlib.Path(sys.argv[1])
+    out_dir = args.out_dir
     shutil.rmtree(out_dir, ignore_errors=True)
     out_dir.mkdir(parents=True)
     shown = read_versions()["TAMSKET_VERSION_STRING"]
@@ -150,8 +221,13 @@ def main():
     written = []
     for arch, build in WINDOWS_BUILDS:
         readme = crlf(fill("README.txt", VERSION=shown, ARCH=arch))
-        members = [("tamsket.exe", (BUILD / build / "src/tamsket.exe").read_bytes()),
-                   ("tamsket-cli.exe", (BUILD / build / "src/cli/tamsket-cli.exe").read_bytes()),
+        exes = [BUILD / build / "src/tamsket.exe", BUILD / build / "src/cli/tamsket-cli.exe"]
+        if password is not None:
+            signed = BUILD / "dist-signed" / arch
+            shutil.rmtree(signed, ignore_errors=True)
+            signed.mkdir(parents=True)
+            exes = [sign_exe(exe, signed / exe.name, args.sign, password) for exe in exes]
+        members = [*((exe.name, exe.read_bytes()) for exe in exes),
                    ("README.txt", readme), ("LICENSE.txt", licence)]
         path = out_dir / f"tamsket-{shown}-windows-{arch}.zip"
         write_zip(path, members, epoch)
@@ -163,6 +239,8 @@ def main():
     (out_dir / "SHA256SUMS").write_text(sums)
     for p in sorted(written):
         print(f"{p.stat().st_size:9}  {p}")
+    if args.gpg_key:
+        print(f"SHA256SUMS.asc: signed with the OpenPGP key {sign_sums(out_dir, args.gpg_key)}")
     return 0
 
 

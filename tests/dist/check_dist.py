@@ -3,12 +3,15 @@
 
     check_dist.py DIST_DIR [--no-install]
 
-- SHA256SUMS lists exactly the zips and the package, with their right sums;
+- SHA256SUMS lists exactly the zips and the package, with their right sums (a signed release
+  also holds SHA256SUMS.asc);
 - each zip holds tamsket.exe, tamsket-cli.exe, README.txt and LICENSE.txt, in that order, dated
   as the last commit; the texts have CR LF line ends; the unpacked tamsket.exe passes
   tests/pe/check_pe.py with the exe check's own arguments, tamsket-cli.exe is an exe of the
   zip's architecture importing only Windows' own DLLs;
 - README.txt and the man page name every option the program has, and none it lacks;
+- the packaged bash completion offers exactly the options of the program's usage, and paths
+  (folders for --windows) after those that take one;
 - the package holds exactly its files, owned by root and dated as the last commit; installed
   with dpkg -i, /usr/bin/tamsket-cli tells its version, reads a key from a hive, `man
   tamsket-cli` shows its page, lintian finds no errors; dpkg -r removes it again.
@@ -34,7 +37,8 @@ PACKAGE = "tamsket-cli"
 ZIP_MEMBERS = ["tamsket.exe", "tamsket-cli.exe", "README.txt", "LICENSE.txt"]
 # Zip name's architecture -> check_pe.py's.
 ARCHES = {"x86": "x86", "x64": "amd64"}
-DEB_FILES = ["usr/bin/tamsket-cli", "usr/share/doc/tamsket-cli/changelog.gz",
+DEB_FILES = ["usr/bin/tamsket-cli", "usr/share/bash-completion/completions/tamsket-cli",
+             "usr/share/doc/tamsket-cli/changelog.gz",
              "usr/share/doc/tamsket-cli/copyright", "usr/share/man/man1/tamsket-cli.1.gz"]
 # The made-up value of tools/sample_product_id.py, and what it decodes to.
 SAMPLE_KEY = "M3R7T-JV33T-PWDB4-F9XM2-RYBVD"
@@ -75,18 +79,33 @@ def exe_check_args(program, arch):
 def program_options(program):
     """The options the program's --help names; and whether it knows --computer (Windows only)."""
     usage = run(program, "--help").stdout
-    options = set(re.findall(r"--[a-z]+", usage))
+    options = set(re.findall(r"--[a-z][a-z-]*", usage))
     refused = run(program, "--computer", "x").stderr
     check("works only on Windows" in refused, f"--computer not known as a Windows option: {refused}")
     return options | {"--computer", "-h"}
 
 
 def check_options_named(label, text, options, windows):
-    named = set(re.findall(r"(?<![\w-])--?[a-z]+\b", text.replace("\\-", "-")))
+    named = set(re.findall(r"(?<![\w-])--?[a-z](?:[a-z-]*[a-z])?\b", text.replace("\\-", "-")))
     named = {n for n in named if n.startswith("--") or n == "-h"}
     check(not named - options, f"{label} names options the program lacks: {sorted(named - options)}")
     wanted = options if windows else options - {"--computer"}
     check(not wanted - named, f"{label} does not name {sorted(wanted - named)}")
+
+
+def check_completion(script, options, work):
+    """Runs the completion function as bash would, in a folder holding a file and a folder."""
+    (work / "completing/a-dir").mkdir(parents=True)
+    (work / "completing/a-hive").touch()
+    offered = sorted(options - {"--computer", "-h"})
+    cases = [(["--"], offered), (["--json", "--c"], ["--csv"]), (["--hive", ""], ["a-dir", "a-hive"]),
+             (["--windows", "a"], ["a-dir"]), (["--windows", "=", ""], ["a-dir"]),
+             (["--", "--j"], []), (["--", "a-"], ["a-dir", "a-hive"])]
+    for words, wanted in cases:
+        got = run("bash", "-c", 'source "$0"; COMP_WORDS=(tamsket-cli "$@"); COMP_CWORD=$#; '
+                  '_tamsket_cli; printf "%s\\n" "${COMPREPLY[@]}"', str(script), *words,
+                  cwd=work / "completing").stdout.split()
+        check(sorted(got) == wanted, f"completing {words} offers {sorted(got)}, expected {wanted}")
 
 
 def check_text_member(name, data):
@@ -213,7 +232,8 @@ def main():
         sums[name] = digest
     wanted = sorted([*zips.values(), deb.name])
     check(sorted(sums) == wanted, f"SHA256SUMS lists {sorted(sums)}, expected {wanted}")
-    present = sorted(p.name for p in args.dist.iterdir() if p.name != "SHA256SUMS")
+    present = sorted(p.name for p in args.dist.iterdir()
+                     if p.name not in ("SHA256SUMS", "SHA256SUMS.asc"))
     check(present == wanted, f"{args.dist} holds {present}, expected {wanted}")
     for name, digest in sums.items():
         path = args.dist / name
@@ -232,6 +252,7 @@ def main():
         page = run("man", "-P", "cat", "-l", str(unpacked / "usr/share/man/man1/tamsket-cli.1.gz"),
                    env={**os.environ, "MANWIDTH": "80"}).stdout
         check_options_named("the man page", page, options, windows=False)
+        check_completion(unpacked / "usr/share/bash-completion/completions" / PACKAGE, options, work)
         for a, name in zips.items():
             check_zip(args.dist / name, a, project, shown, epoch, options, work)
         check_deb_contents(deb, epoch)

@@ -14,7 +14,9 @@
   Common-Controls 6 dependency (else Windows refuses to start it), asks for asInvoker and, with
   --dpi-aware, declares per-monitor DPI awareness (true/pm, PerMonitorV2);
 - RT_VERSION carries the file and product version given; the icon group has 32x32 and 16x16
-  images; the pointer is there.
+  images; the pointer is there;
+- a signed exe's certificate table is well-formed and comes after the image, at its end; the
+  size limit holds for the image without it, the program as it is built, whoever signs it.
 The PE file is parsed here directly, so the check does not depend on which binutils are around.
 Exit status: 0 all good, 1 a check failed, 2 the file could not be read as a PE image.
 """
@@ -108,6 +110,17 @@ class PeImage:
         # (virtual size, address, raw size, raw offset) of each section
         self.sections = [self.read("<IIII", pe + 24 + opt_size + 40 * i + 8)
                          for i in range(nsections)]
+
+    def certificate_table(self, problems):
+        """The size of the Authenticode certificate table (0 for none), checked as Windows reads it."""
+        offset, size = self.dirs[4]  # unlike the other entries, a file offset, not an RVA
+        image_end = max(raw_ptr + raw_size for _, _, raw_size, raw_ptr in self.sections)
+        # WIN_CERTIFICATE: length, revision 2.0, type PKCS #7 SignedData, 8-byte aligned.
+        if size and (offset % 8 or offset < image_end or offset + size != len(self.data)
+                     or size < 8 or self.read("<IHH", offset)[1:] != (0x200, 2)):
+            problems.append(f"certificate table at {offset} ({size} bytes) is no Authenticode "
+                            f"signature, 8-byte aligned after the image (ends at {image_end})")
+        return size
 
     def read(self, fmt, off):
         return struct.unpack_from(fmt, self.data, off)
@@ -351,9 +364,12 @@ def main():
         wanted = sorted(dll.lower() for dll in args.imports)
         if found != wanted:
             problems.append(f"imports {found}, expected exactly {wanted}")
-    print(f"size:     {len(image)} bytes" + (f" (at most {args.max_size})" if args.max_size else ""))
-    if args.max_size is not None and len(image) > args.max_size:
-        problems.append(f"{len(image)} bytes, more than the {args.max_size} allowed")
+    signature = pe.certificate_table(problems)
+    unsigned = len(image) - signature
+    print(f"size:     {unsigned} bytes" + (f" (at most {args.max_size})" if args.max_size else "") +
+          (f", {len(image)} signed" if signature else ""))
+    if args.max_size is not None and unsigned > args.max_size:
+        problems.append(f"{unsigned} bytes, more than the {args.max_size} allowed")
 
     if args.no_resources:
         return report(args, problems, "self-contained")
