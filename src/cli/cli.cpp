@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "cli/output.h"
+#include "hive/windows_layout.h"
 #include "text/text.h"
 
 #ifndef TAMSKET_VERSION
@@ -35,11 +36,6 @@ void setError(KeyRecord& record, ErrorCode code, std::string message) {
 
 std::string describeMachine(SourceKind source, const std::string& location) {
   return source == SourceKind::registry ? "this computer (" + location + ")" : location;
-}
-
-void applyHiveState(const hive::Hive& file, KeyRecord& record) {
-  record.hiveState = file.state();
-  record.hasLogFiles = file.hasLogFiles();
 }
 
 // The message for a hive that cannot be read; one in use is most likely the
@@ -82,17 +78,22 @@ std::vector<KeyRecord> readRegistry(Registry& registry, SourceKind source,
   return records;
 }
 
-std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file) {
+namespace {
+
+// The records of one SOFTWARE hive, opened or not, at `location`; `logFiles`
+// says whether its transaction logs lie beside it.
+std::vector<KeyRecord> readHive(const hive::Result<hive::Hive>& opened, SourceKind source,
+                                const std::string& location, bool logFiles) {
   std::vector<KeyRecord> records;
-  KeyRecord base = recordFor(SourceKind::hive, file.text);
-  base.place = file.text;
-  auto opened = platform.openHive(file);
+  KeyRecord base = recordFor(source, location);
+  base.place = location;
   if (!opened) {
     setError(base, opened.error().code, hiveErrorMessage(opened.error()));
     return {base};
   }
   const hive::Hive& software = opened.value();
-  applyHiveState(software, base);
+  base.hiveState = software.state();
+  base.hasLogFiles = logFiles;
 
   // A 64-bit Windows keeps its 32-bit programs' keys under Wow6432Node; a
   // 32-bit one has no such key and Microsoft\... is its only view.
@@ -112,7 +113,7 @@ std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file) {
   for (const Place* place = places.data(); place != places.data() + places.size(); ++place) {
     KeyRecord record = base;
     record.view = place->view;
-    record.place = file.text + ": " + place->path + " (" + viewLabel(place->view) + ")";
+    record.place = location + ": " + place->path + " (" + viewLabel(place->view) + ")";
     auto key = software.findKey(place->path);
     if (!key) {
       if (key.error().code == hive::ErrorCode::keyNotFound) continue;
@@ -131,7 +132,7 @@ std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file) {
     records.push_back(std::move(record));
   }
   if (records.empty()) {
-    base.place = file.text + ": no " + std::string(kProductIdValueName) + " in " + setup +
+    base.place = location + ": no " + std::string(kProductIdValueName) + " in " + setup +
                  (wow64 ? " or " + std::string(kWow64Node) + setup : "");
     base.hint = wrongHiveHint(software);
     records.push_back(std::move(base));
@@ -139,17 +140,53 @@ std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file) {
   return records;
 }
 
+}  // namespace
+
+std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file) {
+  const hive::Result<hive::Hive> opened = platform.openHive(file);
+  return readHive(opened, SourceKind::hive, file.text, opened && opened.value().hasLogFiles());
+}
+
+std::vector<KeyRecord> readImage(Platform& platform, const Argument& image) {
+  ImageHives found = platform.findImageHives(image);
+  if (found.hives.empty()) {
+    KeyRecord record = recordFor(SourceKind::image, image.text);
+    record.place = image.text;
+    setError(record, found.errorCode, found.errorMessage);
+    return {record};
+  }
+  std::vector<KeyRecord> records;
+  for (ImageHive& inside : found.hives) {
+    const hive::Result<hive::Hive> opened = hive::Hive::fromSource(std::move(inside.source));
+    const bool logFiles = inside.folder && hive::hasLogFiles(*inside.folder, inside.name);
+    for (KeyRecord& record : readHive(opened, SourceKind::image, inside.location, logFiles)) {
+      // The hive's errors name it; a read the image failed is the image's damage.
+      if (record.status == Status::error) {
+        if (record.errorCode == ErrorCode(hive::ErrorCode::readError)) {
+          record.errorCode = SourceError::damagedImage;
+        }
+        record.errorMessage = inside.location + ": " + record.errorMessage;
+      }
+      records.push_back(std::move(record));
+    }
+  }
+  return records;
+}
+
 EntryLookup findSoftwareHive(Platform& platform, const Argument& dir) {
-  // The Windows folder itself, then the root of its volume.
-  constexpr const char* kCandidates[][4] = {
-      {"System32", "config", "SOFTWARE", nullptr},
-      {"Windows", "System32", "config", "SOFTWARE"},
-  };
+  // The Windows folder itself, then the root of its volume, holding a Windows
+  // folder or, as Windows 2000 does, a WINNT one.
+  std::vector<std::vector<const char*>> candidates = {
+      {std::begin(hive::kSoftwareHivePath), std::end(hive::kSoftwareHivePath)}};
+  for (const char* root : hive::kSystemRoots) {
+    candidates.push_back({root});
+    candidates.back().insert(candidates.back().end(), std::begin(hive::kSoftwareHivePath),
+                             std::end(hive::kSoftwareHivePath));
+  }
   std::string failure;
-  for (const auto& names : kCandidates) {
+  for (const auto& names : candidates) {
     EntryLookup at{dir, ""};
     for (const char* name : names) {
-      if (!name) break;
       at = platform.findEntry(*at.entry, name);
       if (!at.entry) break;
     }
@@ -247,10 +284,14 @@ std::vector<KeyRecord> readSource(Platform& platform, const SourceRequest& reque
         setError(record, hive::ErrorCode::cannotOpen, found.failure);
       } else {
         setError(record, SourceError::noHiveFound,
-                 "no System32\\config\\SOFTWARE in it nor in a Windows folder inside it");
+                 "no System32\\config\\SOFTWARE in it nor in a Windows or WINNT folder inside "
+                 "it");
       }
       return {record};
     }
+    case Request::image:
+      label = "image " + request.argument.text;
+      return readImage(platform, request.argument);
   }
   return {};
 }
@@ -276,14 +317,15 @@ int run(const std::vector<Argument>& args, Platform& platform) {
   };
 
   Options options;
-  const std::string problem = parseCommandLine(args, platform.hasRegistry(), options);
+  const std::string problem =
+      parseCommandLine(args, platform.hasRegistry(), platform.readsImages(), options);
   if (!problem.empty()) {
     tellError(problem);
     platform.writeErr("Try 'tamsket-cli --help'.\n");
     return finish(kExitTrouble);
   }
   if (options.help) {
-    emit(usageText(platform.hasRegistry()));
+    emit(usageText(platform.hasRegistry(), platform.readsImages()));
     return finish(kExitAllFound);
   }
   if (options.version) {

@@ -1,7 +1,10 @@
 #include "hive/file_source.h"
 
+#include "hive/folder.h"
+
 #include "text/text.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -169,15 +172,20 @@ Result<std::unique_ptr<ByteSource>> openFileSource(const text::PathString& path)
 }
 
 bool logFilesBeside(const text::PathString& path) {
+  for (const char* suffix : kLogSuffixes) {
 #ifdef _WIN32
-  for (const wchar_t* suffix : {L".LOG1", L".LOG2"}) {
-    if (_waccess((path + suffix).c_str(), 0) == 0) return true;
-  }
+    // Windows' file names ignore letter case.
+    if (_waccess((path + std::wstring(suffix, suffix + std::strlen(suffix))).c_str(), 0) == 0) {
+      return true;
+    }
 #else
-  for (const char* suffix : {".LOG1", ".LOG2", ".log1", ".log2"}) {
-    if (::access((path + suffix).c_str(), F_OK) == 0) return true;
-  }
+    std::string lower = suffix;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const std::string& spelt : {std::string(suffix), lower}) {
+      if (::access((path + spelt).c_str(), F_OK) == 0) return true;
+    }
 #endif
+  }
   return false;
 }
 

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "hive/hive.h"
@@ -21,5 +22,11 @@ class Folder {
   // Opens the entry `name`, one of names(), read-only and shared.
   virtual Result<std::unique_ptr<ByteSource>> open(const std::string& name) const = 0;
 };
+
+// What Windows appends to a hive's name for its transaction logs.
+constexpr const char* kLogSuffixes[] = {".LOG1", ".LOG2"};
+
+// Whether `folder` holds a transaction log of the hive named `hiveName`, in any letter case.
+bool hasLogFiles(const Folder& folder, std::string_view hiveName);
 
 }  // namespace hive
