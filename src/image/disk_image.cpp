@@ -27,15 +27,22 @@ std::string takeTskError(const char* otherwise) {
 }
 
 struct ImageHandle {
-  TSK_IMG_INFO* img;
+  explicit ImageHandle(TSK_IMG_INFO* opened) : img(opened) {}
+  ImageHandle(const ImageHandle&) = delete;
+  ImageHandle& operator=(const ImageHandle&) = delete;
   ~ImageHandle() { tsk_img_close(img); }
+  TSK_IMG_INFO* img;
 };
 
 // A file system, kept open as long as a hive or a folder in it is.
 struct VolumeHandle {
+  VolumeHandle(std::shared_ptr<ImageHandle> in, TSK_FS_INFO* opened)
+      : image(std::move(in)), fs(opened) {}
+  VolumeHandle(const VolumeHandle&) = delete;
+  VolumeHandle& operator=(const VolumeHandle&) = delete;
+  ~VolumeHandle() { tsk_fs_close(fs); }
   std::shared_ptr<ImageHandle> image;
   TSK_FS_INFO* fs;
-  ~VolumeHandle() { tsk_fs_close(fs); }
 };
 
 // A file of the volume read through a cache of whole pages: reading through
@@ -267,7 +274,7 @@ void examineVolume(const std::shared_ptr<ImageHandle>& image, std::uint64_t offs
     tsk_fs_close(fs);
     return;
   }
-  auto volume = std::make_shared<VolumeHandle>(VolumeHandle{image, fs});
+  auto volume = std::make_shared<VolumeHandle>(image, fs);
   findInVolume(volume, where + " (NTFS)", contents, findings);
 }
 
@@ -320,7 +327,7 @@ Contents findSoftwareHives(const std::string& path, const std::string& shown) {
                 " is not a disk image any supported format opens (raw, VHD, VHDX, VMDK, E01): " +
                 takeTskError("not recognised")};
   }
-  auto image = std::make_shared<ImageHandle>(ImageHandle{img});
+  auto image = std::make_shared<ImageHandle>(img);
   Contents contents;
   Findings findings;
 
@@ -353,6 +360,7 @@ Contents findSoftwareHives(const std::string& path, const std::string& shown) {
     examineVolume(image, 0, shown + ", whole image", nullptr, contents, findings);
   }
   if (!contents.hives.empty()) return contents;
+  if (!readable && !partitioned) findings = {{"no known file system"}, {}, {}, {}};
 
   if (!findings.encrypted.empty()) {
     contents.failure = Failure::encrypted;
