@@ -15,7 +15,8 @@ packages=(cmake make g++ googletest libbenchmark-dev python3
           g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 xvfb xauth
           cups printer-driver-cups-pdf poppler-utils fonts-wine fonts-dejavu-core xclip xdotool
           libhivex-bin libwin-hivex-perl python3-hivex libregf-utils python3-libregf
-          ansible-core)
+          ansible-core
+          pkg-config libtsk-dev sleuthkit)
 # The 32-bit program runs in a WoW64 prefix; it needs 32-bit Wine, and 32-bit
 # CUPS to see a printer (without it, each 32-bit start even removes Wine's
 # printer entries from the prefix).
@@ -134,7 +135,7 @@ case "${1:-}" in
     exec tools/run-under-wine.sh build/win64 "${@:2}"
     ;;
   bench)
-    packages+=(hyperfine time)
+    packages+=(hyperfine time ntfs-3g fdisk qemu-utils)
     install_missing
     build bench
     build/bench/bench/tamsket_bench
