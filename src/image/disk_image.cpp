@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "hive/windows_layout.h"
+#include "image/page_cache.h"
 #include "text/text.h"
 
 namespace image {
@@ -45,87 +46,30 @@ struct VolumeHandle {
   TSK_FS_INFO* fs;
 };
 
-// A file of the volume read through a cache of whole pages: reading through
-// the library costs far more than a pread, and a lookup reads small cells
-// close to each other, often the same ones again.
-class CachedFileSource : public hive::ByteSource {
+// A file of the volume, read through the library.
+class TskFileSource : public hive::ByteSource {
  public:
-  CachedFileSource(std::shared_ptr<VolumeHandle> volume, TSK_FS_FILE* file)
+  TskFileSource(std::shared_ptr<VolumeHandle> volume, TSK_FS_FILE* file)
       : volume_(std::move(volume)),
         file_(file),
         size_(static_cast<std::uint64_t>(file->meta->size)) {}
-  ~CachedFileSource() override { tsk_fs_file_close(file_); }
+  ~TskFileSource() override { tsk_fs_file_close(file_); }
   std::uint64_t size() const override { return size_; }
-
   hive::ReadStatus read(std::uint64_t offset, void* out, std::size_t length) const override {
     if (offset > size_ || length > size_ - offset) return hive::ReadStatus::pastEnd();
-    auto* to = static_cast<std::uint8_t*>(out);
-    while (length) {
-      const std::uint64_t index = offset / kPageSize;
-      const Page* page = nullptr;
-      if (auto status = pageAt(index, page);
-          status.outcome != hive::ReadStatus::Outcome::complete) {
-        return status;
-      }
-      const std::size_t within = static_cast<std::size_t>(offset - index * kPageSize);
-      const std::size_t n = std::min(length, page->bytes.size() - within);
-      std::memcpy(to, page->bytes.data() + within, n);
-      to += n;
-      offset += n;
-      length -= n;
+    const ssize_t got =
+        tsk_fs_file_read(file_, static_cast<TSK_OFF_T>(offset), static_cast<char*>(out), length,
+                         TSK_FS_FILE_READ_FLAG_NONE);
+    if (got < 0 || static_cast<std::size_t>(got) != length) {
+      return hive::ReadStatus::failed(takeTskError("the file's data could not all be read"));
     }
     return {};
   }
 
  private:
-  struct Page {
-    std::uint64_t index = 0;
-    std::uint64_t lastUse = 0;
-    std::vector<std::uint8_t> bytes;
-  };
-
-  // The page `index`, read now unless it is held; the least recently used
-  // page makes way once kMaxPages are.
-  hive::ReadStatus pageAt(std::uint64_t index, const Page*& found) const {
-    ++clock_;
-    for (Page& page : pages_) {
-      if (page.index == index && !page.bytes.empty()) {
-        page.lastUse = clock_;
-        found = &page;
-        return {};
-      }
-    }
-    Page* slot = nullptr;
-    if (pages_.size() < kMaxPages) {
-      slot = &pages_.emplace_back();
-    } else {
-      slot = &pages_.front();
-      for (Page& page : pages_) {
-        if (page.lastUse < slot->lastUse) slot = &page;
-      }
-    }
-    const std::uint64_t start = index * kPageSize;
-    const std::size_t length =
-        static_cast<std::size_t>(std::min<std::uint64_t>(kPageSize, size_ - start));
-    slot->bytes.resize(length);
-    const ssize_t got = tsk_fs_file_read(file_, static_cast<TSK_OFF_T>(start),
-                                         reinterpret_cast<char*>(slot->bytes.data()), length,
-                                         TSK_FS_FILE_READ_FLAG_NONE);
-    if (got < 0 || static_cast<std::size_t>(got) != length) {
-      slot->bytes.clear();
-      return hive::ReadStatus::failed(takeTskError("the file's data could not all be read"));
-    }
-    slot->index = index;
-    slot->lastUse = clock_;
-    found = slot;
-    return {};
-  }
-
   std::shared_ptr<VolumeHandle> volume_;
   TSK_FS_FILE* file_;
   std::uint64_t size_;
-  mutable std::vector<Page> pages_;
-  mutable std::uint64_t clock_ = 0;
 };
 
 struct Entry {
@@ -177,7 +121,10 @@ class NtfsFolder : public hive::Folder {
       return hive::Error{hive::ErrorCode::cannotOpen,
                          "cannot open " + name + ": " + takeTskError("its record is unreadable")};
     }
-    return std::unique_ptr<hive::ByteSource>(std::make_unique<CachedFileSource>(volume, file));
+    // Reads through the library cost far more than a pread, and a lookup
+    // reads small cells close to each other, often the same ones again.
+    return std::unique_ptr<hive::ByteSource>(std::make_unique<PageCachedSource>(
+        std::make_unique<TskFileSource>(volume, file), kPageSize, kMaxPages));
   }
 
  private:
