@@ -7,10 +7,8 @@ one). Wall time and peak RSS of each.
 
     image_bench.py TAMSKET_CLI HIVE WORK_DIR [--runs N]     (as root: ntfs-3g mounts through FUSE)
 
-The disks are made once into WORK_DIR (about the hive's size each on disk):
-mkntfs on a sparse volume file, the hive copied in through ntfs-3g, 1 MiB
-inserted before the volume (fallocate --insert-range) for sfdisk's GPT, and
-qemu-img convert to VHDX.
+The disks are made once into WORK_DIR (about the hive's size each on disk),
+by tools/disk_images.py.
 """
 
 import argparse
@@ -21,44 +19,26 @@ import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
+sys.path[:0] = [HERE, os.path.join(HERE, "..", "tools")]
 from cli_bench import measure, peak_rss_kib  # noqa: E402
+import disk_images  # noqa: E402
 
 MIB = 1024 * 1024
-START = 2048  # the partition's first sector
+START = disk_images.FIRST_SECTOR
 SETUP = "\\Microsoft\\Exchange\\Setup"
-
-
-def sh(*command):
-    subprocess.run(command, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def make_disk(hive, work, gigabytes):
     vhdx = os.path.join(work, f"disk-{gigabytes}gb.vhdx")
     if os.path.exists(vhdx) and os.path.getmtime(vhdx) > os.path.getmtime(hive):
         return vhdx
-    raw = os.path.join(work, "disk.raw")
-    volume_bytes = gigabytes * 1024 * MIB - 2 * MIB
-    with open(raw, "wb") as f:
-        f.truncate(volume_bytes)
-    sh("mkntfs", "-q", "-F", "-f", "-s", "512", "-p", str(START), "-H", "255", "-S", "63", raw)
-    mount = os.path.join(work, "mnt")
-    os.makedirs(mount, exist_ok=True)
-    sh("ntfs-3g", raw, mount)
-    try:
-        config = os.path.join(mount, "Windows", "System32", "config")
-        os.makedirs(config)
-        shutil.copyfile(hive, os.path.join(config, "SOFTWARE"))
-    finally:
-        sh("umount", mount)
-    sh("fallocate", "--insert-range", "-o", "0", "-l", str(MIB), raw)
-    with open(raw, "r+b") as f:
-        f.truncate(gigabytes * 1024 * MIB)  # room for the backup table at the end
-    table = f"label: gpt\nstart={START}, size={volume_bytes // 512}, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\n"
-    subprocess.run(["sfdisk", "-q", raw], input=table, text=True, check=True,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    sh("qemu-img", "convert", "-O", "vhdx", "-o", "subformat=dynamic", raw, vhdx)
+    volume = disk_images.ntfs(os.path.join(work, "volume"), gigabytes * 1024 * MIB - 2 * MIB, {
+        "Windows/System32/config/SOFTWARE": lambda target: shutil.copyfile(hive, target)})
+    raw = disk_images.disk(os.path.join(work, "disk.raw"), "gpt",
+                           [(volume, "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7")])
+    disk_images.convert(raw, vhdx)
     os.remove(raw)
+    os.remove(volume)
     return vhdx
 
 

@@ -1,7 +1,7 @@
-// Reads COUNT damaged copies of a disk image, one after another in this one
-// process, as tamsket-cli --image reads an image: 1 to 8 random bytes of one
-// region (taken in turn) are changed in the file, the image's hives are
-// looked up, and the bytes are put back. Prints how many lookups ended how.
+// Reads COUNT damaged copies of a disk image in this one process, as
+// tamsket-cli --image reads one: 1 to 8 random bytes of a region (the regions
+// taken in turn) are changed in the file, its hives looked up, and the bytes
+// put back. Prints how many lookups ended how.
 //
 //   image_mutations IMAGE COUNT SEED START:LENGTH ...
 #include <cstdio>
@@ -17,34 +17,21 @@ namespace {
 
 std::string lookUp(const std::string& path) {
   image::Contents contents = image::findSoftwareHives(path, path);
-  static const char* const kFailures[] = {"none",    "cannot-open", "not-a-file", "not-an-image",
-                                          "no-ntfs", "no-windows",  "encrypted",  "damaged"};
-  if (contents.hives.empty()) return kFailures[static_cast<int>(contents.failure)];
-  std::string outcome;
+  std::string outcome = "failure " + std::to_string(static_cast<int>(contents.failure));
   for (image::FoundHive& found : contents.hives) {
-    hive::Result<hive::Hive> opened = hive::Hive::fromSource(std::move(found.source));
-    if (!opened) {
-      outcome += std::string(" ") + hive::errorCodeName(opened.error().code);
-      continue;
-    }
+    auto opened = hive::Hive::fromSource(std::move(found.source));
     hive::hasLogFiles(*found.folder, found.name);
-    auto key = opened.value().findKey("Microsoft\\Exchange\\Setup");
-    auto value = key ? opened.value().readValue(key.value(), "DigitalProductId")
-                     : hive::Result<hive::Value>(key.error());
-    outcome += value ? " found" : std::string(" ") + hive::errorCodeName(value.error().code);
+    auto key = opened ? opened.value().findKey("Microsoft\\Exchange\\Setup") : opened.error();
+    auto value = key ? opened.value().readValue(key.value(), "DigitalProductId") : key.error();
+    outcome = value ? "found" : hive::errorCodeName(value.error().code);
   }
-  return "hives:" + outcome;
+  return outcome;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 5) {
-    std::fprintf(stderr, "usage: image_mutations IMAGE COUNT SEED START:LENGTH ...\n");
-    return 2;
-  }
-  const std::string path = argv[1];
-  const int count = std::atoi(argv[2]);
+  if (argc < 5) return 2;
   std::mt19937_64 random(std::strtoull(argv[3], nullptr, 10));
   std::vector<std::pair<long, long>> regions;
   for (int i = 4; i < argc; ++i) {
@@ -52,10 +39,10 @@ int main(int argc, char** argv) {
     const long start = std::strtol(argv[i], &colon, 10);
     regions.emplace_back(start, std::strtol(colon + 1, nullptr, 10));
   }
-  std::FILE* file = std::fopen(path.c_str(), "r+b");
+  std::FILE* file = std::fopen(argv[1], "r+b");
   if (!file) return 2;
   std::map<std::string, int> outcomes;
-  for (int i = 0; i < count; ++i) {
+  for (int i = 0; i < std::atoi(argv[2]); ++i) {
     const auto& [start, length] = regions[i % regions.size()];
     std::vector<std::pair<long, int>> changed;  // where, and the byte that was there
     for (int n = 1 + static_cast<int>(random() % 8); n > 0; --n) {
@@ -66,7 +53,7 @@ int main(int argc, char** argv) {
       std::fputc(static_cast<int>(random() % 256), file);
     }
     std::fflush(file);
-    ++outcomes[lookUp(path)];
+    ++outcomes[lookUp(argv[1])];
     for (auto it = changed.rbegin(); it != changed.rend(); ++it) {
       std::fseek(file, it->first, SEEK_SET);
       std::fputc(it->second, file);

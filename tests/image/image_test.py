@@ -1,13 +1,10 @@
 #!/usr/bin/env python3
-"""tamsket-cli --image over the disk images make_images.py wrote (images.tar.xz),
-each hive read again by The Sleuth Kit's own fls and icat and then --hive; and
-a few hundred damaged images, none of which may crash or hang the program.
+"""tamsket-cli --image over the images of make_images.py, each hive read again
+by The Sleuth Kit's fls and icat, then --hive; and 300 damaged images, read by
+image_mutations in one process (a sanitizer process with The Sleuth Kit's
+libraries takes a quarter of a second to start).
 
     image_test.py CLI MUTATIONS WORK_DIR
-
-MUTATIONS is image_mutations (image_mutations.cpp), which reads the damaged
-images in one process: a process of the sanitizer build takes a quarter of a
-second just to start with The Sleuth Kit's libraries.
 """
 
 import hashlib
@@ -47,9 +44,14 @@ def derived(name, source, change):
     """A copy of the image `source` changed by `change(bytearray)`."""
     data = bytearray(pathlib.Path(image(source)).read_bytes())
     change(data)
-    with open(image(name), "wb") as f:
-        f.write(data)
+    pathlib.Path(image(name)).write_bytes(data)
     return name
+
+
+def untouched(path):
+    """What reading an image must leave as it was: its bytes and times."""
+    st = os.stat(path)
+    return hashlib.sha256(pathlib.Path(path).read_bytes()).digest(), st.st_mtime_ns, st.st_ctime_ns
 
 
 def hive_by_tsk(path, sector, inner):
@@ -59,10 +61,10 @@ def hive_by_tsk(path, sector, inner):
     wanted = inner.strip("\\").replace("\\", "/").lower()
     (inode,) = [line.split()[1].rstrip(":") for line in listing.splitlines()
                 if line.startswith("r/r ") and line.split("\t", 1)[1].lower() == wanted]
-    out = path + f".{sector}.hive"
-    with open(out, "wb") as f:
-        subprocess.run(["icat", "-o", str(sector), path, inode.split("-")[0]], stdout=f, check=True)
-    return out
+    out = pathlib.Path(path + f".{sector}.hive")
+    out.write_bytes(subprocess.run(["icat", "-o", str(sector), path, inode.split("-")[0]],
+                                   capture_output=True, check=True).stdout)
+    return str(out)
 
 
 class Images(unittest.TestCase):
@@ -83,8 +85,9 @@ class Images(unittest.TestCase):
         for name, expected in cases:
             with self.subTest(name):
                 path = image(name)
+                before = untouched(path)
                 status, records, err = cli("--image", path)
-                self.assertEqual((status, err), (0, ""))
+                self.assertEqual((status, err, untouched(path)), (0, "", before))
                 self.assertEqual(
                     [(r["source"], r["location"], r["view"], r["key"], r["hiveState"])
                      for r in records],
@@ -96,6 +99,9 @@ class Images(unittest.TestCase):
                     extracted = hive_by_tsk(path, sector, inner)
                     (alone,) = cli("--hive", extracted)[1]
                     self.assertEqual(dict(r, source="hive", location=extracted), alone)
+        # Text output names the log beside the dirty hive.
+        out = run([CLI, "--image", image("bare-ntfs.raw")], env=ENV)[1].decode()
+        self.assertIn("the changes kept in its .LOG1/.LOG2 files are not applied", out)
 
     def test_images_without_a_hive_say_why(self):
         def bitlocker(data):
@@ -128,19 +134,6 @@ class Images(unittest.TestCase):
                                 r["error"]["message"])
                 self.assertEqual(err, f"tamsket-cli: image {path}: {r['error']['message']}\n")
 
-    def test_leaves_the_image_as_it_was_and_names_its_logs(self):
-        path = image("bare-ntfs.raw")
-        os.utime(path, ns=(1_500_000_000_000_000_000, 1_400_000_000_000_000_000))
-        digest = lambda: hashlib.sha256(pathlib.Path(path).read_bytes()).hexdigest()  # noqa: E731
-        before, digest_before = os.stat(path), digest()
-        status, out, _ = run([CLI, "--image", path], env=ENV)
-        self.assertEqual(status, 0)
-        self.assertIn("the changes kept in its .LOG1/.LOG2 files are not applied", out.decode())
-        after = os.stat(path)
-        self.assertEqual(digest(), digest_before)
-        self.assertEqual((after.st_mtime_ns, after.st_ctime_ns, after.st_size),
-                         (before.st_mtime_ns, before.st_ctime_ns, before.st_size))
-
     def test_damaged_tables_and_metadata_never_crash_or_hang(self):
         volume = pathlib.Path(image("bare-ntfs.raw")).read_bytes()
         # An MBR with one NTFS partition at sector 2048 before the volume.
@@ -153,8 +146,7 @@ class Images(unittest.TestCase):
         mft = boot + int.from_bytes(disk[boot + 48:boot + 56], "little") * cluster
         regions = [(446, 66), (boot, 512), (mft, 80 * 1024)]  # table, boot sector, MFT records
         path = image("mutated.raw")
-        with open(path, "wb") as f:
-            f.write(disk)
+        pathlib.Path(path).write_bytes(disk)
         done = subprocess.run([MUTATIONS, path, "300", "17"] +
                               [f"{start}:{length}" for start, length in regions],
                               env=LEAK_ENV, capture_output=True, text=True, timeout=120)
@@ -162,7 +154,7 @@ class Images(unittest.TestCase):
         print("\n300 damaged images:\n" + done.stdout, file=sys.stderr)
         self.assertEqual(pathlib.Path(path).read_bytes(), disk)
         # Some damage is harmless: the key is still found.
-        self.assertIn("hives: found\n", done.stdout)
+        self.assertIn("  found\n", done.stdout)
 
 
 def main():
