@@ -145,7 +145,7 @@ struct Findings {
   std::vector<std::string> encrypted, damaged, withoutWindows;
 };
 
-// The hives of the NTFS volume `fs`: each Windows root that holds one.
+// The hives of an NTFS volume: one for each Windows root that holds one.
 void findInVolume(const std::shared_ptr<VolumeHandle>& volume, const std::string& where,
                   Contents& contents, Findings& findings) {
   std::string failure;
@@ -170,9 +170,10 @@ void findInVolume(const std::shared_ptr<VolumeHandle>& volume, const std::string
           break;
         }
         found = true;
-        const std::string name = at->name;
+        const std::string fileName = at->name;
         contents.hives.push_back({where + ": " + path, std::move(source.value()),
-                                  std::make_unique<NtfsFolder>(volume, std::move(*listing)), name});
+                                  std::make_unique<NtfsFolder>(volume, std::move(*listing)),
+                                  fileName});
         break;
       }
     }
@@ -189,7 +190,8 @@ bool hasOemId(const std::uint8_t* bootSector, const char* id) {
   return std::memcmp(bootSector + 3, id, 8) == 0;
 }
 
-// Looks at the volume at byte `offset`; `what` says what holds it, for messages.
+// Looks at the volume at byte `offset`: `where` names it in messages, and
+// `described` is what its partition table calls it, if it has one.
 void examineVolume(const std::shared_ptr<ImageHandle>& image, std::uint64_t offset,
                    const std::string& where, const char* described, Contents& contents,
                    Findings& findings) {
