@@ -18,7 +18,8 @@ packages=(cmake make g++ googletest libbenchmark-dev python3
           g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 xvfb xauth
           cups printer-driver-cups-pdf poppler-utils fonts-wine fonts-dejavu-core xclip xdotool
           libhivex-bin libwin-hivex-perl python3-hivex libregf-utils python3-libregf
-          ansible-core)
+          ansible-core
+          pkg-config libtsk-dev sleuthkit)
 # The 32-bit program runs in a WoW64 prefix; it needs 32-bit Wine, and 32-bit
 # CUPS to see a printer (without it, each 32-bit start even removes Wine's
 # printer entries from the prefix).
@@ -192,7 +193,7 @@ case "${1:-}" in
     exec tools/run-under-wine.sh build/win64 "${@:2}"
     ;;
   bench)
-    packages+=(hyperfine time)
+    packages+=(hyperfine time ntfs-3g fdisk qemu-utils util-linux)
     install_missing
     build bench
     build/bench/bench/tamsket_bench
@@ -203,6 +204,13 @@ case "${1:-}" in
     echo "== tamsket-cli --hive against hivexget, on the 130 MB hive; 100 hives in one call"
     python3 bench/cli_bench.py build/bench/src/cli/tamsket-cli \
       $(ls build/bench/hives/software-130mb.hive 2>/dev/null)
+    echo "== tamsket-cli --image on sparse 1 GB and 32 GB VHDX disks holding the 130 MB hive, against icat + hivexget"
+    if [ "$(id -u)" -eq 0 ] && [ -e /dev/fuse ]; then
+      python3 bench/image_bench.py build/bench/src/cli/tamsket-cli build/bench/hives/software-130mb.hive \
+        build/bench/images
+    else
+      echo "skipped: making the disks needs root and /dev/fuse (ntfs-3g places the hive)"
+    fi
     build win64
     build win32
     echo "== executable sizes"

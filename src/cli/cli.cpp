@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "cli/output.h"
+#include "hive/windows_layout.h"
 #include "text/text.h"
 
 #ifndef TAMSKET_VERSION
@@ -86,11 +87,15 @@ std::vector<KeyRecord> readRegistry(Registry& registry, SourceKind source,
   return records;
 }
 
-std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file, hive::Logs logs) {
+namespace {
+
+// The records of one SOFTWARE hive, opened or not, at `location`, with its
+// logs applied or not.
+std::vector<KeyRecord> readHive(const hive::Result<hive::Hive>& opened, SourceKind source,
+                                const std::string& location, hive::Logs logs) {
   std::vector<KeyRecord> records;
-  KeyRecord base = recordFor(SourceKind::hive, file.text);
-  base.place = file.text;
-  auto opened = platform.openHive(file, logs);
+  KeyRecord base = recordFor(source, location);
+  base.place = location;
   if (!opened) {
     setError(base, opened.error().code, hiveErrorMessage(opened.error()));
     return {base};
@@ -116,7 +121,7 @@ std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file, hi
   for (const Place* place = places.data(); place != places.data() + places.size(); ++place) {
     KeyRecord record = base;
     record.view = place->view;
-    record.place = file.text + ": " + place->path + " (" + viewLabel(place->view) + ")";
+    record.place = location + ": " + place->path + " (" + viewLabel(place->view) + ")";
     auto key = software.findKey(place->path);
     if (!key) {
       if (key.error().code == hive::ErrorCode::keyNotFound) continue;
@@ -135,7 +140,7 @@ std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file, hi
     records.push_back(std::move(record));
   }
   if (records.empty()) {
-    base.place = file.text + ": no " + std::string(kProductIdValueName) + " in " + setup +
+    base.place = location + ": no " + std::string(kProductIdValueName) + " in " + setup +
                  (wow64 ? " or " + std::string(kWow64Node) + setup : "");
     base.hint = wrongHiveHint(software);
     records.push_back(std::move(base));
@@ -143,17 +148,54 @@ std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file, hi
   return records;
 }
 
+}  // namespace
+
+std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file, hive::Logs logs) {
+  return readHive(platform.openHive(file, logs), SourceKind::hive, file.text, logs);
+}
+
+std::vector<KeyRecord> readImage(Platform& platform, const Argument& image, hive::Logs logs) {
+  ImageHives found = platform.findImageHives(image);
+  if (!found) {
+    KeyRecord record = recordFor(SourceKind::image, image.text);
+    record.place = image.text;
+    setError(record, found.error().code, found.error().message);
+    return {record};
+  }
+  std::vector<KeyRecord> records;
+  for (ImageHive& inside : found.value()) {
+    // Read in place, with the logs beside it in the image.
+    const hive::Result<hive::Hive> opened =
+        inside.folder ? hive::Hive::openIn(*inside.folder, inside.name, logs)
+                      : hive::Hive::fromSource(std::move(inside.source));
+    for (KeyRecord& record : readHive(opened, SourceKind::image, inside.location, logs)) {
+      // The hive's errors name it; a read the image failed is the image's damage.
+      if (record.status == Status::error) {
+        if (record.errorCode == ErrorCode(hive::ErrorCode::readError)) {
+          record.errorCode = SourceError::damagedImage;
+        }
+        record.errorMessage = inside.location + ": " + record.errorMessage;
+      }
+      records.push_back(std::move(record));
+    }
+  }
+  return records;
+}
+
 EntryLookup findSoftwareHive(Platform& platform, const Argument& dir) {
-  // The Windows folder itself, then the root of its volume.
-  constexpr const char* kCandidates[][4] = {
-      {"System32", "config", "SOFTWARE", nullptr},
-      {"Windows", "System32", "config", "SOFTWARE"},
-  };
+  // The Windows folder itself, then the root of its volume, holding a Windows
+  // folder or, as Windows 2000 does, a WINNT one.
+  std::vector<std::vector<const char*>> candidates = {
+      {std::begin(hive::kSoftwareHivePath), std::end(hive::kSoftwareHivePath)}};
+  for (const char* root : hive::kSystemRoots) {
+    candidates.push_back({root});
+    candidates.back().insert(candidates.back().end(), std::begin(hive::kSoftwareHivePath),
+                             std::end(hive::kSoftwareHivePath));
+  }
   std::string failure;
-  for (const auto& names : kCandidates) {
+  for (const auto& names : candidates) {
     EntryLookup at{dir, ""};
     for (const char* name : names) {
-      if (!name) break;
       at = platform.findEntry(*at.entry, name);
       if (!at.entry) break;
     }
@@ -249,10 +291,14 @@ std::vector<KeyRecord> readSource(Platform& platform, const SourceRequest& reque
         setError(record, hive::ErrorCode::cannotOpen, found.failure);
       } else {
         setError(record, SourceError::noHiveFound,
-                 "no System32\\config\\SOFTWARE in it nor in a Windows folder inside it");
+                 "no System32\\config\\SOFTWARE in it nor in a Windows or WINNT folder inside "
+                 "it");
       }
       return {record};
     }
+    case Request::image:
+      label = "image " + request.argument.text;
+      return readImage(platform, request.argument, logs);
   }
   return {};
 }
@@ -278,14 +324,15 @@ int run(const std::vector<Argument>& args, Platform& platform) {
   };
 
   Options options;
-  const std::string problem = parseCommandLine(args, platform.hasRegistry(), options);
+  const std::string problem =
+      parseCommandLine(args, platform.hasRegistry(), platform.readsImages(), options);
   if (!problem.empty()) {
     tellError(problem);
     platform.writeErr("Try 'tamsket-cli --help'.\n");
     return finish(kExitTrouble);
   }
   if (options.help) {
-    emit(usageText(platform.hasRegistry()));
+    emit(usageText(platform.hasRegistry(), platform.readsImages()));
     return finish(kExitAllFound);
   }
   if (options.version) {

@@ -9,6 +9,7 @@
 #include "cli/command_line.h"
 #include "cli/key_record.h"
 #include "result/result.h"
+#include "hive/folder.h"
 
 namespace cli {
 
@@ -45,11 +46,24 @@ struct EntryLookup {
   std::string failure;  // "cannot open PATH: the system's reason"
 };
 
+// A SOFTWARE hive found inside a disk image, to be read in place.
+struct ImageHive {
+  std::string location;  // the image, the partition and the path in it
+  std::unique_ptr<hive::ByteSource> source;
+  std::unique_ptr<hive::Folder> folder;  // the folder it lies in, for its logs
+  std::string name;                      // its name in that folder
+};
+
+// The SOFTWARE hives of a disk image, or why it has none.
+using ImageHives = tamsket::Result<std::vector<ImageHive>, Failure>;
+
 // What the program needs from the system it runs on.
 class Platform {
  public:
   virtual ~Platform() = default;
   virtual bool hasRegistry() const = 0;
+  // Whether this build reads disk images (findImageHives).
+  virtual bool readsImages() const { return false; }
   virtual std::string computerName() = 0;
   // This machine's registry (no computer) or another's.
   virtual tamsket::Result<std::unique_ptr<Registry>, Failure> connectRegistry(
@@ -59,6 +73,11 @@ class Platform {
   // Opens a hive file where the user means it to be, with the logs beside it
   // applied or not.
   virtual hive::Result<hive::Hive> openHive(const Argument& file, hive::Logs logs) = 0;
+  // The SOFTWARE hives of every NTFS volume of a disk image (readsImages only).
+  virtual ImageHives findImageHives(const Argument& image) {
+    return Failure{SourceError::notADiskImage,
+                   "cannot read " + image.text + ": no disk images here"};
+  }
   // Writes UTF-8 text to standard output: "" or the system's reason it could not.
   virtual std::string writeOut(const std::string& text) = 0;
   // Closes standard output at the end: "" or why the last of it was not written.
@@ -74,6 +93,10 @@ std::vector<KeyRecord> readRegistry(Registry& registry, SourceKind source,
 // The records of one SOFTWARE hive file: Microsoft\Exchange\Setup and
 // Wow6432Node\Microsoft\Exchange\Setup.
 std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file, hive::Logs logs);
+
+// The records of the SOFTWARE hives of a disk image, one hive after another,
+// with source image.
+std::vector<KeyRecord> readImage(Platform& platform, const Argument& image, hive::Logs logs);
 
 // The SOFTWARE hive of a Windows folder or of the root of its volume; neither
 // entry nor failure when the folder can be read and holds none.

@@ -16,6 +16,7 @@ constexpr SourceOption kSourceOptions[] = {
     {"--computer", Request::computer, "NAME"},
     {"--hive", Request::hive, "FILE"},
     {"--windows", Request::windowsFolder, "DIR"},
+    {"--image", Request::image, "FILE"},
 };
 
 // The argument without the "=VALUE" of "--name=VALUE", and where the value starts.
@@ -34,7 +35,7 @@ text::PathString nativeTail(const Argument& arg, std::size_t at) { return arg.na
 
 }  // namespace
 
-std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry,
+std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry, bool readsImages,
                              Options& options) {
   options = Options{};
   bool json = false;
@@ -83,14 +84,21 @@ std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry
     if (!source) {
       if (arg.text.empty() || arg.text[0] != '-') {
         return "unexpected argument '" + arg.text + "': name each source with --hive FILE" +
-               (hasRegistry ? ", --windows DIR or --computer NAME" : " or --windows DIR") +
+               (hasRegistry   ? ", --windows DIR or --computer NAME"
+                : readsImages ? ", --windows DIR or --image FILE"
+                              : " or --windows DIR") +
                " (or give files after --)";
       }
       return "unknown option '" + arg.text + "'";
     }
     if (source->kind == Request::computer && !hasRegistry) {
       return "--computer reads a Windows registry and works only on Windows; on this system "
-             "give --hive FILE or --windows DIR";
+             "give --hive FILE, --windows DIR or --image FILE";
+    }
+    if (source->kind == Request::image && !readsImages) {
+      return "--image reads disk images in the Linux build only; here, mount the image first "
+             "(Mount-DiskImage -ImagePath FILE in PowerShell, or double-click the .vhdx), then "
+             "give --windows X:\\ for the drive it appears as";
     }
     Argument value;
     if (valueAt != std::string::npos) {
@@ -108,21 +116,27 @@ std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry
   if (options.help || options.version) return "";
   if (options.sources.empty()) {
     if (!hasRegistry) {
-      return "no source given: this system has no Windows registry; give --hive FILE or "
-             "--windows DIR";
+      return std::string("no source given: this system has no Windows registry; give ") +
+             (readsImages ? "--hive FILE, --windows DIR or --image FILE"
+                          : "--hive FILE or --windows DIR");
     }
     options.sources.push_back({Request::localRegistry, {}});
   }
   return "";
 }
 
-std::string usageText(bool hasRegistry) {
+std::string usageText(bool hasRegistry, bool readsImages) {
   std::string text =
       "Usage:\n"
       "  tamsket-cli [--json | --csv] --hive FILE ...      offline SOFTWARE hive files\n"
       "  tamsket-cli [--json | --csv] --windows DIR ...    a Windows folder or the root of its\n"
       "                                                    volume (finds "
       "System32\\config\\SOFTWARE)\n";
+  if (readsImages) {
+    text +=
+        "  tamsket-cli [--json | --csv] --image FILE ...     disk images (raw, VHD, VHDX, VMDK,\n"
+        "                                                    E01), read without mounting them\n";
+  }
   if (hasRegistry) {
     text =
         "Usage:\n"
@@ -148,7 +162,10 @@ std::string usageText(bool hasRegistry) {
       "\n"
       "Error codes: cannot-open, not-a-file, in-use, not-a-registry-file, truncated,\n"
       "read-error, unsupported-version, corrupt (hive files), no-hive-found\n"
-      "(--windows)";
+      "(--windows" +
+      std::string(readsImages ? ", --image), not-a-disk-image, no-ntfs-volume, encrypted-volume,\n"
+                                "damaged-image (--image)"
+                              : ")");
   text += hasRegistry
               ? ",\ncannot-connect, access-denied, registry-error (registries), value-too-short\n"
                 "(invalid records).\n"

@@ -15,11 +15,11 @@ struct Argument {
   text::PathString native;
 };
 
-enum class Request { localRegistry, computer, hive, windowsFolder };
+enum class Request { localRegistry, computer, hive, windowsFolder, image };
 
 struct SourceRequest {
   Request kind;
-  Argument argument;  // the computer, file or folder; empty for the local registry
+  Argument argument;  // the computer, file, folder or image; empty for the local registry
 };
 
 struct Options {
@@ -33,10 +33,12 @@ struct Options {
 // Parses the arguments after the program's name into `options`. Returns ""
 // or what is wrong, in one line. `hasRegistry` says whether this system has a
 // Windows registry: with one, no source means this machine's; without, it is
-// an error, and so is --computer.
-std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry, Options& options);
+// an error, and so is --computer. `readsImages` says whether this build reads
+// disk images; without, --image is an error that says what to do instead.
+std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry, bool readsImages,
+                             Options& options);
 
 // The --help text.
-std::string usageText(bool hasRegistry);
+std::string usageText(bool hasRegistry, bool readsImages);
 
 }  // namespace cli

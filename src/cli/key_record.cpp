@@ -43,6 +43,7 @@ const char* sourceName(SourceKind source) {
     case SourceKind::registry: return "registry";
     case SourceKind::computer: return "computer";
     case SourceKind::hive: return "hive";
+    case SourceKind::image: return "image";
   }
   return "";
 }
@@ -76,6 +77,10 @@ const char* errorCodeName(const ErrorCode& code) {
     case SourceError::accessDenied: return "access-denied";
     case SourceError::registryError: return "registry-error";
     case SourceError::valueTooShort: return "value-too-short";
+    case SourceError::notADiskImage: return "not-a-disk-image";
+    case SourceError::noNtfsVolume: return "no-ntfs-volume";
+    case SourceError::encryptedVolume: return "encrypted-volume";
+    case SourceError::damagedImage: return "damaged-image";
   }
   return "";
 }

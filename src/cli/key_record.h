@@ -12,21 +12,31 @@
 namespace cli {
 
 // Where a record's value came from.
-enum class SourceKind { registry, computer, hive };
+enum class SourceKind { registry, computer, hive, image };
 // The registry view a value was read in; none where no single view applies.
 enum class View { none, bits32, bits64 };
 enum class Status { found, absent, invalid, error };
 using hive::HiveState;
 
 // The console program's own reasons, beside the hive reader's.
-enum class SourceError { noHiveFound, cannotConnect, accessDenied, registryError, valueTooShort };
+enum class SourceError {
+  noHiveFound,
+  cannotConnect,
+  accessDenied,
+  registryError,
+  valueTooShort,
+  notADiskImage,    // no image format, partition table or file system in the file
+  noNtfsVolume,     // an image without an NTFS volume
+  encryptedVolume,  // a BitLocker volume, to be unlocked first
+  damagedImage,     // an image the library cannot read as it declares itself
+};
 // Why a record holds no key: nothing, a hive reader's code or one of the program's own.
 using ErrorCode = std::variant<std::monostate, hive::ErrorCode, SourceError>;
 
 // One place a DigitalProductId was looked for, and what came of it. Texts are UTF-8.
 struct KeyRecord {
   SourceKind source = SourceKind::hive;
-  std::string location;  // the computer's name or the hive file's path
+  std::string location;  // the computer's name, the hive file's path, or where in an image
   View view = View::none;
   Status status = Status::absent;
   std::string place;  // the key read, or what was searched, for people
@@ -50,12 +60,13 @@ void decodeValue(std::uint32_t type, const std::vector<std::uint8_t>& data, KeyR
 // "REG_BINARY", "REG_SZ", ... for the registry's value types; "0x%X" for others.
 std::string valueTypeName(std::uint32_t type);
 
-const char* sourceName(SourceKind source);   // "registry", "computer", "hive"
+const char* sourceName(SourceKind source);   // "registry", "computer", "hive", "image"
 const char* viewName(View view);             // "32-bit", "64-bit", or null for none
 const char* statusName(Status status);       // "found", "absent", "invalid", "error"
 const char* hiveStateName(HiveState state);  // "clean", "dirty", "recovered"
 // The hive reader's names ("cannot-open", ...), "no-hive-found", "cannot-connect",
-// "access-denied", "registry-error", "value-too-short"; "" for none.
+// "access-denied", "registry-error", "value-too-short", "not-a-disk-image",
+// "no-ntfs-volume", "encrypted-volume", "damaged-image"; "" for none.
 const char* errorCodeName(const ErrorCode& code);
 
 }  // namespace cli

@@ -1,4 +1,4 @@
-// tamsket-cli on Linux and other POSIX systems: offline hives only.
+// tamsket-cli on Linux and other POSIX systems: offline hives, and disk images.
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,9 +10,23 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "image/disk_image.h"
 #include "text/text.h"
 
 namespace {
+
+cli::ErrorCode errorCodeOf(image::Failure failure) {
+  switch (failure) {
+    case image::Failure::cannotOpen: return hive::ErrorCode::cannotOpen;
+    case image::Failure::notAFile: return hive::ErrorCode::notAFile;
+    case image::Failure::notAnImage: return cli::SourceError::notADiskImage;
+    case image::Failure::noNtfsVolume: return cli::SourceError::noNtfsVolume;
+    case image::Failure::noWindows: return cli::SourceError::noHiveFound;
+    case image::Failure::encrypted: return cli::SourceError::encryptedVolume;
+    case image::Failure::damaged: return cli::SourceError::damagedImage;
+  }
+  return {};
+}
 
 // "" or the system's reason the text could not all be written.
 std::string writeAll(int fd, const std::string& text) {
@@ -62,6 +76,18 @@ class PosixPlatform : public cli::Platform {
 
   hive::Result<hive::Hive> openHive(const cli::Argument& file, hive::Logs logs) override {
     return hive::Hive::open(file.native, logs);
+  }
+
+  bool readsImages() const override { return true; }
+  cli::ImageHives findImageHives(const cli::Argument& file) override {
+    image::ImageHives found = image::findSoftwareHives(file.native, file.text);
+    if (!found) return cli::Failure{errorCodeOf(found.error().failure), found.error().message};
+    std::vector<cli::ImageHive> hives;
+    for (image::FoundHive& inside : found.value()) {
+      hives.push_back({std::move(inside.location), std::move(inside.source),
+                       std::move(inside.folder), std::move(inside.name)});
+    }
+    return hives;
   }
 
   std::string writeOut(const std::string& text) override {

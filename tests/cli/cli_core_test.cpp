@@ -180,6 +180,10 @@ TEST(CommandLine, ReadsSourcesInOrderWithTheirFormat) {
         {Request::computer, "S1"}}},
       {argsOf({"--hive", "--json"}), false, Format::text, {{Request::hive, "--json"}}},
       {argsOf({"--windows=/mnt/c"}), false, Format::text, {{Request::windowsFolder, "/mnt/c"}}},
+      {argsOf({"--image", "a.vhdx", "--image=b.E01"}),
+       false,
+       Format::text,
+       {{Request::image, "a.vhdx"}, {Request::image, "b.E01"}}},
       {argsOf({"--", "--json", "--"}),
        false,
        Format::text,
@@ -187,7 +191,7 @@ TEST(CommandLine, ReadsSourcesInOrderWithTheirFormat) {
   };
   for (const Case& c : cases) {
     Options options;
-    ASSERT_EQ(parseCommandLine(c.args, c.hasRegistry, options), "");
+    ASSERT_EQ(parseCommandLine(c.args, c.hasRegistry, !c.hasRegistry, options), "");
     EXPECT_EQ(options.format, c.format);
     ASSERT_EQ(options.sources.size(), c.sources.size());
     for (std::size_t i = 0; i < c.sources.size(); ++i) {
@@ -206,12 +210,19 @@ TEST(CommandLine, SaysWhatIsWrong) {
   };
   const Case cases[] = {
       {argsOf({}), false,
-       "no source given: this system has no Windows registry; give --hive FILE or --windows DIR"},
+       "no source given: this system has no Windows registry; give --hive FILE, --windows DIR or "
+       "--image FILE"},
       {argsOf({"--json"}), false,
-       "no source given: this system has no Windows registry; give --hive FILE or --windows DIR"},
+       "no source given: this system has no Windows registry; give --hive FILE, --windows DIR or "
+       "--image FILE"},
       {argsOf({"--computer", "S1"}), false,
        "--computer reads a Windows registry and works only on Windows; on this system give "
-       "--hive FILE or --windows DIR"},
+       "--hive FILE, --windows DIR or --image FILE"},
+      {argsOf({"--image", "disk.vhdx"}), true,
+       "--image reads disk images in the Linux build only; here, mount the image first "
+       "(Mount-DiskImage -ImagePath FILE in PowerShell, or double-click the .vhdx), then give "
+       "--windows X:\\ for the drive it appears as"},
+      {argsOf({"--image="}), false, "--image needs a FILE"},
       {argsOf({"--hive"}), true, "--hive needs a FILE"},
       {argsOf({"--hive="}), true, "--hive needs a FILE"},
       {argsOf({"--windows", ""}), true, "--windows needs a DIR"},
@@ -224,13 +235,13 @@ TEST(CommandLine, SaysWhatIsWrong) {
        "unexpected argument 'SOFTWARE': name each source with --hive FILE, --windows DIR or "
        "--computer NAME (or give files after --)"},
       {argsOf({"SOFTWARE"}), false,
-       "unexpected argument 'SOFTWARE': name each source with --hive FILE or --windows DIR (or "
-       "give files after --)"},
+       "unexpected argument 'SOFTWARE': name each source with --hive FILE, --windows DIR or "
+       "--image FILE (or give files after --)"},
       {argsOf({"--", ""}), false, "--hive needs a FILE"},
   };
   for (const Case& c : cases) {
     Options options;
-    EXPECT_EQ(parseCommandLine(c.args, c.hasRegistry, options), c.message);
+    EXPECT_EQ(parseCommandLine(c.args, c.hasRegistry, !c.hasRegistry, options), c.message);
   }
 }
 
@@ -246,7 +257,7 @@ TEST(CommandLine, HelpAndVersionNeedNoSource) {
   };
   for (const auto& c : cases) {
     Options options;
-    EXPECT_EQ(parseCommandLine(argsOf({c.flag}), false, options), "") << c.flag;
+    EXPECT_EQ(parseCommandLine(argsOf({c.flag}), false, true, options), "") << c.flag;
     EXPECT_EQ(options.help, c.help) << c.flag;
     EXPECT_EQ(options.version, c.version) << c.flag;
     EXPECT_TRUE(options.sources.empty()) << c.flag;

@@ -232,6 +232,7 @@ class WindowsFolders(unittest.TestCase):
             ("volume root, mixed case", "vol1", "wInDoWs/SYSTEM32/Config/software", "vol1"),
             ("Windows folder itself", "vol2", "Windows/System32/config/SOFTWARE", "vol2/Windows"),
             ("root given with a slash", "vol3", "WINDOWS/system32/CONFIG/Software", "vol3/"),
+            ("Windows 2000 volume root", "vol6", "WinNT/system32/config/software", "vol6"),
         ]
         for what, volume, inner, given in cases:
             with self.subTest(what):
@@ -349,8 +350,8 @@ class CommandLine(unittest.TestCase):
             (["--hive"], "--hive needs a FILE"),
             (["--windows"], "--windows needs a DIR"),
             (["--xml", "--hive", found], "unknown option '--xml'"),
-            ([found], f"unexpected argument '{found}': name each source with --hive FILE or "
-                      "--windows DIR (or give files after --)"),
+            ([found], f"unexpected argument '{found}': name each source with --hive FILE, "
+                      "--windows DIR or --image FILE (or give files after --)"),
         ]
         for args, message in cases:
             with self.subTest(args=args):

@@ -1,0 +1,55 @@
+#pragma once
+
+// The SOFTWARE hives inside a disk image (raw or split raw, VHD, VHDX, VMDK,
+// E01), read in place through The Sleuth Kit: the image is opened read-only,
+// nothing is extracted or written, and the hive's bytes are read as the hive
+// reader asks for them, through a small cache of bounded size.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hive/folder.h"
+#include "hive/hive.h"
+#include "result/result.h"
+
+namespace image {
+
+// Why an image gave no hive.
+enum class Failure {
+  cannotOpen,    // the file itself could not be opened (the system's reason)
+  notAFile,      // a pipe, a character device or a socket
+  notAnImage,    // no supported image format, partition table or file system
+  noNtfsVolume,  // partitions or a volume, none of them NTFS (what was found in the message)
+  noWindows,     // NTFS volumes, none with Windows\ or WINNT\System32\config\SOFTWARE
+  encrypted,     // a BitLocker volume and no other Windows
+  damaged,       // The Sleuth Kit could not read what the image declares (its words)
+};
+
+// One SOFTWARE hive found.
+struct FoundHive {
+  // "server.vhdx, partition 2 at 1048576 (NTFS): \Windows\System32\config\SOFTWARE"
+  std::string location;
+  std::unique_ptr<hive::ByteSource> source;
+  std::unique_ptr<hive::Folder> folder;  // the folder it lies in (config)
+  std::string name;                      // its name there
+};
+
+// Why an image gave no hive, in one line naming the image.
+struct ImageError {
+  Failure failure;
+  std::string message;
+};
+// The hives found, in the order of the partitions, or why there are none.
+using ImageHives = tamsket::Result<std::vector<FoundHive>, ImageError>;
+
+// The SOFTWARE hives of every NTFS volume of the image at `path`; `shown`
+// names the image in locations and messages.
+ImageHives findSoftwareHives(const std::string& path, const std::string& shown);
+
+// Bytes read from the hive files through the cache, in pages.
+constexpr std::size_t kPageSize = 64 * 1024;
+// At most this many pages are held for each hive: 2 MiB.
+constexpr std::size_t kMaxPages = 32;
+
+}  // namespace image
