@@ -8,6 +8,7 @@ images first.
 """
 
 import os
+import shutil
 import subprocess
 import sys
 
@@ -59,6 +60,9 @@ CASES = [
      {LOG1: new([(NONE, A)]), "SOFTWARE.LOG2": new([(A, B)], 7)},
      ("recovered", "applied 2 entries from SOFTWARE.LOG1 and SOFTWARE.LOG2", VALUE_B),
      ("dirty", GONE)),
+    # Entries from the hive's sequence number on are applied, the first possibly a later one.
+    ("entries that start later", dirty(NONE), {LOG1: new([(NONE, A)], 7)},
+     ("recovered", "applied 1 entry from SOFTWARE.LOG1", VALUE_A), ("dirty", GONE)),
     ("a bad hash in the middle", dirty(NONE),
      {LOG1: new([(NONE, A), (A, B), (B, NONE)], spoil=1)},
      ("recovered", "SOFTWARE.LOG1: entry 2 fails its hash; 1 applied", VALUE_A), ("dirty", GONE)),
@@ -117,8 +121,10 @@ def main(work, reader):
         if got != ((REG_BINARY, want) if isinstance(want, bytes) else (None, want)):
             failures.append("hivex reads a logged image otherwise: %r" % (got,))
     for i, (name, primary, logs, applied, as_it_lies) in enumerate(CASES):
+        # A fresh folder: files an earlier run left there would lie beside the hive.
         folder = os.path.join(work, "case%d" % i)
-        os.makedirs(folder, exist_ok=True)
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
         for file, data in dict(logs, SOFTWARE=primary).items():
             with open(os.path.join(folder, file), "wb") as f:
                 f.write(data)
