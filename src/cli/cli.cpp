@@ -1,5 +1,7 @@
 #include "cli/cli.h"
 
+#include <algorithm>
+
 #include "cli/output.h"
 #include "hive/windows_layout.h"
 #include "text/text.h"
@@ -182,9 +184,10 @@ std::vector<KeyRecord> readImage(Platform& platform, const Argument& image, hive
   return records;
 }
 
-EntryLookup findSoftwareHive(Platform& platform, const Argument& dir) {
+SoftwareHives findSoftwareHives(Platform& platform, const Argument& dir) {
   // The Windows folder itself, then the root of its volume, holding a Windows
-  // folder or, as Windows 2000 does, a WINNT one.
+  // folder or, as Windows 2000 does, a WINNT one; a volume upgraded or
+  // dual-booted may hold both, and each is reported.
   std::vector<std::vector<const char*>> candidates = {
       {std::begin(hive::kSoftwareHivePath), std::end(hive::kSoftwareHivePath)}};
   for (const char* root : hive::kSystemRoots) {
@@ -192,17 +195,22 @@ EntryLookup findSoftwareHive(Platform& platform, const Argument& dir) {
     candidates.back().insert(candidates.back().end(), std::begin(hive::kSoftwareHivePath),
                              std::end(hive::kSoftwareHivePath));
   }
-  std::string failure;
+  SoftwareHives found;
   for (const auto& names : candidates) {
     EntryLookup at{dir, ""};
     for (const char* name : names) {
       at = platform.findEntry(*at.entry, name);
       if (!at.entry) break;
     }
-    if (at.entry) return at;
-    if (failure.empty()) failure = at.failure;
+    if (at.entry) {
+      found.hives.push_back(*at.entry);
+    } else if (!at.failure.empty() &&
+               std::find(found.failures.begin(), found.failures.end(), at.failure) ==
+                   found.failures.end()) {
+      found.failures.push_back(at.failure);
+    }
   }
-  return {std::nullopt, failure};
+  return found;
 }
 
 namespace {
@@ -256,51 +264,85 @@ std::string wrongHiveHint(const hive::Hive& file) {
 
 namespace {
 
-// The records of one source given on the command line, and the name the
-// standard-error lines give it.
-std::vector<KeyRecord> readSource(Platform& platform, const SourceRequest& request, hive::Logs logs,
-                                  std::string& label) {
+// Records, and the name the standard-error lines give their source.
+struct SourceRecords {
+  std::string label;
+  std::vector<KeyRecord> records;
+};
+
+std::vector<SourceRecords> readWindowsFolder(Platform& platform, const Argument& dir,
+                                             hive::Logs logs) {
+  const std::string label = "windows folder " + dir.text;
+  const SoftwareHives found = findSoftwareHives(platform, dir);
+  std::vector<SourceRecords> read;
+  for (const Argument& file : found.hives) {
+    // Its errors name the hive file, not only the folder it was found in.
+    read.push_back({label + ", hive " + file.text, readHiveFile(platform, file, logs)});
+  }
+  for (const std::string& failure : found.failures) {
+    KeyRecord record = recordFor(SourceKind::hive, dir.text);
+    record.place = dir.text;
+    setError(record, hive::ErrorCode::cannotOpen, failure);
+    read.push_back({label, {record}});
+  }
+  if (read.empty()) {
+    KeyRecord record = recordFor(SourceKind::hive, dir.text);
+    record.place = dir.text;
+    setError(record, SourceError::noHiveFound,
+             "no System32\\config\\SOFTWARE in it nor in a Windows or WINNT folder inside it");
+    read.push_back({label, {record}});
+  }
+  return read;
+}
+
+// The records of one source given on the command line.
+std::vector<SourceRecords> readSource(Platform& platform, const SourceRequest& request,
+                                      hive::Logs logs) {
   switch (request.kind) {
     case Request::localRegistry:
     case Request::computer: {
       const bool local = request.kind == Request::localRegistry;
       const SourceKind kind = local ? SourceKind::registry : SourceKind::computer;
       const std::string location = local ? platform.computerName() : request.argument.text;
-      label = local ? "this computer's registry" : "computer " + location;
+      const std::string label = local ? "this computer's registry" : "computer " + location;
       const auto registry = platform.connectRegistry(local ? nullptr : &request.argument);
-      if (registry) return readRegistry(*registry.value(), kind, location);
+      if (registry) return {{label, readRegistry(*registry.value(), kind, location)}};
       KeyRecord record = recordFor(kind, location);
       record.place = describeMachine(kind, location);
       setError(record, registry.error().code, registry.error().message);
-      return {record};
+      return {{label, {record}}};
     }
     case Request::hive:
-      label = "hive " + request.argument.text;
-      return readHiveFile(platform, request.argument, logs);
-    case Request::windowsFolder: {
-      label = "windows folder " + request.argument.text;
-      const EntryLookup found = findSoftwareHive(platform, request.argument);
-      if (found.entry) {
-        // Its errors name the hive file, not only the folder it was found in.
-        label += ", hive " + found.entry->text;
-        return readHiveFile(platform, *found.entry, logs);
-      }
-      KeyRecord record = recordFor(SourceKind::hive, request.argument.text);
-      record.place = request.argument.text;
-      if (!found.failure.empty()) {
-        setError(record, hive::ErrorCode::cannotOpen, found.failure);
-      } else {
-        setError(record, SourceError::noHiveFound,
-                 "no System32\\config\\SOFTWARE in it nor in a Windows or WINNT folder inside "
-                 "it");
-      }
-      return {record};
-    }
+      return {{"hive " + request.argument.text,
+               readHiveFile(platform, request.argument, logs)}};
+    case Request::windowsFolder:
+      return readWindowsFolder(platform, request.argument, logs);
     case Request::image:
-      label = "image " + request.argument.text;
-      return readImage(platform, request.argument, logs);
+      return {{"image " + request.argument.text, readImage(platform, request.argument, logs)}};
   }
   return {};
+}
+
+// Whether `message` names `what` itself ("cannot open FILE: ...", "FILE is
+// not ...", "IMAGE, partition 2 ..."), so that the line need not name it again.
+bool namesItself(const std::string& message, const std::string& what) {
+  if (what.empty()) return false;
+  for (std::size_t at = message.find(what); at != std::string::npos;
+       at = message.find(what, at + 1)) {
+    const std::size_t end = at + what.size();
+    const bool starts = at == 0 || message[at - 1] == ' ';
+    const bool ends = end == message.size() || message[end] == ':' || message[end] == ',' ||
+                      message[end] == ' ';
+    if (starts && ends) return true;
+  }
+  return false;
+}
+
+// The standard-error line of an error record: its message, after the name of
+// its source unless the message already names it.
+std::string errorLine(const std::string& label, const KeyRecord& record) {
+  if (namesItself(record.errorMessage, record.location)) return record.errorMessage;
+  return label + ": " + record.errorMessage;
 }
 
 }  // namespace
@@ -345,19 +387,19 @@ int run(const std::vector<Argument>& args, Platform& platform) {
   bool first = true;
   if (!emit(formatHeader(options.format))) return finish(kExitTrouble);
   for (const SourceRequest& request : options.sources) {
-    std::string label;
-    const std::vector<KeyRecord> records = readSource(
-        platform, request, options.noLogs ? hive::Logs::ignore : hive::Logs::apply, label);
     bool found = false;
-    for (const KeyRecord& record : records) {
-      found = found || record.status == Status::found;
-      if (record.status == Status::error) {
-        anyTrouble = true;
-        tellError(label + ": " + record.errorMessage);
-        if (options.format == Format::text) continue;
+    for (const SourceRecords& read : readSource(
+             platform, request, options.noLogs ? hive::Logs::ignore : hive::Logs::apply)) {
+      for (const KeyRecord& record : read.records) {
+        found = found || record.status == Status::found;
+        if (record.status == Status::error) {
+          anyTrouble = true;
+          tellError(errorLine(read.label, record));
+          if (options.format == Format::text) continue;
+        }
+        if (!emit(formatRecord(options.format, record, first))) return finish(kExitTrouble);
+        first = false;
       }
-      if (!emit(formatRecord(options.format, record, first))) return finish(kExitTrouble);
-      first = false;
     }
     anyMissing = anyMissing || !found;
   }

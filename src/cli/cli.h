@@ -98,9 +98,13 @@ std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file, hi
 // with source image.
 std::vector<KeyRecord> readImage(Platform& platform, const Argument& image, hive::Logs logs);
 
-// The SOFTWARE hive of a Windows folder or of the root of its volume; neither
-// entry nor failure when the folder can be read and holds none.
-EntryLookup findSoftwareHive(Platform& platform, const Argument& dir);
+// The SOFTWARE hives of a Windows folder or of the root of its volume: in the
+// folder itself, in Windows\ and in WINNT\ below it, each one found.
+struct SoftwareHives {
+  std::vector<Argument> hives;
+  std::vector<std::string> failures;  // each folder that could not be read, and why
+};
+SoftwareHives findSoftwareHives(Platform& platform, const Argument& dir);
 
 // A hint for a hive that holds no key because it is not a SOFTWARE hive at
 // all (a SYSTEM or a user's hive given by mistake), or "".

@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 
 #include <string_view>
+#include <vector>
 
 namespace cli {
 
@@ -125,6 +126,31 @@ std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry
   return "";
 }
 
+namespace {
+
+// `items` after `lead`, separated by commas, in lines of at most 80 columns
+// broken only between items.
+std::string wrapped(const std::string& lead, const std::vector<std::string>& items) {
+  constexpr std::size_t kWidth = 80;
+  std::string text = lead;
+  std::size_t column = lead.size();
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const std::string item = items[i] + (i + 1 < items.size() ? "," : "");
+    if (i > 0 && column + 1 + item.size() > kWidth) {
+      text += '\n';
+      column = 0;
+    } else if (i > 0) {
+      text += ' ';
+      ++column;
+    }
+    text += item;
+    column += item.size();
+  }
+  return text + "\n";
+}
+
+}  // namespace
+
 std::string usageText(bool hasRegistry, bool readsImages) {
   std::string text =
       "Usage:\n"
@@ -160,16 +186,21 @@ std::string usageText(bool hasRegistry, bool readsImages) {
       "applied in memory, never written, and the record's logs field says what was\n"
       "done. --no-logs reads every hive file as it lies on disk.\n"
       "\n"
-      "Error codes: cannot-open, not-a-file, in-use, not-a-registry-file, truncated,\n"
-      "read-error, unsupported-version, corrupt (hive files), no-hive-found\n"
-      "(--windows" +
-      std::string(readsImages ? ", --image), not-a-disk-image, no-ntfs-volume, encrypted-volume,\n"
-                                "damaged-image (--image)"
-                              : ")");
-  text += hasRegistry
-              ? ",\ncannot-connect, access-denied, registry-error (registries), value-too-short\n"
-                "(invalid records).\n"
-              : ",\nvalue-too-short (invalid records).\n";
+      "\n";
+  std::vector<std::string> codes = {"cannot-open", "not-a-file", "in-use", "not-a-registry-file",
+                                    "truncated", "read-error", "unsupported-version",
+                                    "corrupt (hive files)"};
+  if (readsImages) {
+    codes.insert(codes.end(), {"no-hive-found (--windows, --image)", "not-a-disk-image",
+                               "no-ntfs-volume", "encrypted-volume", "damaged-image (--image)"});
+  } else {
+    codes.push_back("no-hive-found (--windows)");
+  }
+  if (hasRegistry) {
+    codes.insert(codes.end(), {"cannot-connect", "access-denied", "registry-error (registries)"});
+  }
+  codes.push_back("value-too-short (invalid records).");
+  text += wrapped("Error codes: ", codes);
   text +=
       "\n"
       "Exit status: 0 every source gave a key, 1 some had none, 2 a source could not be\n"

@@ -1,6 +1,7 @@
 // tamsket-cli on Linux and other POSIX systems: offline hives, and disk images.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -125,6 +126,9 @@ class PosixPlatform : public cli::Platform {
 int main(int argc, char** argv) {
   std::vector<cli::Argument> args;
   for (int i = 1; i < argc; ++i) args.push_back({argv[i], argv[i]});
+  // A reader that went away (| head) is a write error like any other, told
+  // and ending with status 2, not a silent death by SIGPIPE.
+  ::signal(SIGPIPE, SIG_IGN);
   PosixPlatform platform;
   platform.holdClosedStreams();
   return cli::run(args, platform);

@@ -4,9 +4,14 @@
 
 namespace {
 
+// The product id field: 24 bytes of text from offset 8, before the key index at 32.
 constexpr std::size_t kProductIdOffset = 8;
+constexpr std::size_t kProductIdFieldEnd = 32;
 
 std::optional<std::string> readProductId(const std::uint8_t* data, std::size_t size) {
+  // A value that ends inside the field holds no product id, whatever text
+  // (a short REG_SZ, say) happens to lie there.
+  if (size < kProductIdFieldEnd) return std::nullopt;
   const std::size_t end = size < kKeyWindowOffset ? size : kKeyWindowOffset;
   std::string text;
   for (std::size_t i = kProductIdOffset; i < end; ++i) {

@@ -79,7 +79,9 @@ TEST(DecodeValue, ReadsTheProductIdTextAtOffsetEight) {
       {"a control character", control, std::nullopt},
       {"a byte above ASCII", high, std::nullopt},
       {"value ends inside the text", valueWithText("00371-OEM", 12), std::nullopt},
-      {"a short value still has one", valueWithText("12345", 20), "12345"},
+      {"a value that holds the whole id field", valueWithText("12345", 32), "12345"},
+      {"a value that ends inside the id field", valueWithText("12345", 31), std::nullopt},
+      {"a 12-byte REG_SZ", {'H', 0, 'e', 0, 'l', 0, 'l', 0, 'o', 0, 0, 0}, std::nullopt},
       {"too short to reach offset 8", std::vector<std::uint8_t>(8, 0x41), std::nullopt},
   };
   for (const Case& c : cases) {
@@ -437,7 +439,7 @@ TEST(Run, TextGivesErrorsOnlyOnStandardErrorNamingTheSource) {
   FakePlatform platform;
   platform.machines = {{"EXCH01", {{View::bits32, valueRead(realisticValue())}}}};
   EXPECT_EQ(run(argsOf({"--computer", "OLD", "--computer", "EXCH01"}), platform), 2);
-  EXPECT_EQ(platform.err, "tamsket-cli: computer OLD: cannot connect to the registry of OLD\n");
+  EXPECT_EQ(platform.err, "tamsket-cli: cannot connect to the registry of OLD\n");
   EXPECT_EQ(platform.out,
             "Microsoft Exchange\n"
             "  key         M3R7T-JV33T-PWDB4-F9XM2-RYBVD\n"

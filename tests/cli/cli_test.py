@@ -18,6 +18,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -31,6 +32,7 @@ PROJECT_VERSION = None
 
 SETUP = "Microsoft\\Exchange\\Setup"
 WOW_SETUP = "Wow6432Node\\Microsoft\\Exchange\\Setup"
+HIVE_PATH = "Windows/System32/config/SOFTWARE"
 FIELDS = ["source", "location", "view", "status", "product", "key", "productId", "valueType",
           "valueSize", "hiveState", "error", "hint", "logs"]
 CSV_FIELDS = FIELDS[:-3] + ["errorCode", "errorMessage", "hint", "logs"]
@@ -186,8 +188,10 @@ class HiveSources(unittest.TestCase):
                                  ("error", code, None, None))
                 lines = err.splitlines()
                 self.assertEqual(len(lines), 1, err)
-                self.assertTrue(lines[0].startswith(f"tamsket-cli: hive {path}: "), lines[0])
-                self.assertEqual(lines[0], f"tamsket-cli: hive {path}: {r['error']['message']}")
+                # The line names the file once, whether or not the message does.
+                self.assertTrue(lines[0].startswith("tamsket-cli: "), lines[0])
+                self.assertTrue(lines[0].endswith(r["error"]["message"]), lines[0])
+                self.assertEqual(lines[0].count(path), 1, lines[0])
                 # Text output: the error on standard error only.
                 status, out, err = cli("--hive", path)
                 self.assertEqual((status, out), (2, b""))
@@ -241,6 +245,25 @@ class WindowsFolders(unittest.TestCase):
                 (r,) = records_of(out)
                 self.assertEqual(status, 0, err)
                 self.assertEqual((r["location"], r["key"]), (path, KEY_A))
+
+    def test_reports_every_windows_on_the_volume(self):
+        nt = "WINNT/system32/config/software"
+        # hives under the volume (None: without Exchange), then (status, key) per record
+        cases = [("both hold a key", {HIVE_PATH: VALUE_A, nt: VALUE_B},
+                  [("found", KEY_A), ("found", KEY_B)], 0),
+                 ("only WINNT holds one", {HIVE_PATH: None, nt: VALUE_B},
+                  [("absent", None), ("found", KEY_B)], 0),
+                 ("neither holds one", {HIVE_PATH: None, nt: None},
+                  [("absent", None), ("absent", None)], 1)]
+        for i, (what, hives, expected, exit_status) in enumerate(cases):
+            with self.subTest(what):
+                paths = [hive(f"dual{i}/{inner}", exchange(value) if value else {"Microsoft": {}})
+                         for inner, value in hives.items()]
+                status, out, err = cli("--json", "--windows", os.path.join(WORK, f"dual{i}"))
+                records = records_of(out)
+                self.assertEqual((status, [(r["status"], r["key"]) for r in records]),
+                                 (exit_status, expected), err)
+                self.assertEqual([r["location"] for r in records], paths)
 
     def test_prefers_the_exact_spelling(self):
         hive("vol4/Windows/System32/config/SOFTWARE", exchange(VALUE_A))
@@ -398,7 +421,9 @@ class Edges(unittest.TestCase):
         ignore_pipe = lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN)  # noqa: E731
         outputs = [([], dict(stdout=open("/dev/full", "wb")), "No space left on device"),
                    (["sh", "-c", 'exec "$@" >&-', "sh"], {}, "Bad file descriptor"),
-                   ([], dict(stdout=gone, preexec_fn=ignore_pipe), "Broken pipe")]
+                   ([], dict(stdout=gone, preexec_fn=ignore_pipe), "Broken pipe"),
+                   # A shell's default: SIGPIPE kills the writer unless it is ignored.
+                   ([], dict(stdout=gone, restore_signals=True), "Broken pipe")]
         for prefix, streams, reason in outputs:
             for args in (["--json"], ["--csv"], [], ["--help"], ["--version"]):
                 with self.subTest(reason, args=args):
@@ -424,24 +449,41 @@ class Edges(unittest.TestCase):
                 message = f"cannot open {path}: not a regular file ({kind}); copy it to a file first"
                 self.assertEqual((done.returncode, bad["error"], good["key"]),
                                  (2, {"code": "not-a-file", "message": message}, KEY_A))
-                self.assertIn(f"hive {path}: {message}\n", done.stderr.decode())
+                self.assertEqual(done.stderr.decode(), f"tamsket-cli: {message}\n")
 
     def test_a_windows_folder_that_cannot_be_read_says_why(self):
-        vol, loop = f"{WORK}/edges/locked", f"{WORK}/edges/loop"
-        config = hive(f"{vol}/Windows/System32/config/SOFTWARE", exchange(VALUE_A))[:-9]
+        # As root, the locked folder is read as nobody, who must reach the
+        # program and the folders: the checkout may lie where only root can.
+        base, program, as_nobody = f"{WORK}/edges", CLI, None
+        if os.getuid() == 0:
+            base = tempfile.mkdtemp(prefix="tamsket-cli-test-")
+            self.addCleanup(shutil.rmtree, base)
+            os.chmod(base, 0o755)
+            program = shutil.copy(CLI, base)
+            as_nobody = lambda: os.setuid(65534)  # noqa: E731
+            try:
+                subprocess.run([program, "--version"], preexec_fn=as_nobody, check=True,
+                               capture_output=True, timeout=60)
+            except (OSError, subprocess.SubprocessError) as e:
+                self.skipTest(f"nobody cannot run a copy of the program in {base}: {e}")
+        vol, loop, good = f"{base}/locked", f"{base}/loop", f"{base}/good/SOFTWARE"
+        os.makedirs(os.path.dirname(good), exist_ok=True)
+        shutil.copy(self.good, good)
+        config = f"{vol}/Windows/System32/config"
+        os.makedirs(config)
+        cli_fixtures.write_software_hive(f"{config}/SOFTWARE", exchange(VALUE_A))
         os.symlink(loop, loop)
         junk = f"{WORK}/edges/junk/System32/config/SOFTWARE"
         os.makedirs(os.path.dirname(junk))
         open(junk, "wb").write(b"MZ" + bytes(8190))
-        cases = [(f"{WORK}/edges/none/Windows", "No such file or directory"),
-                 (self.good, "Not a directory"), (loop, "Too many levels of symbolic links"),
+        cases = [(f"{base}/none/Windows", "No such file or directory"),
+                 (good, "Not a directory"), (loop, "Too many levels of symbolic links"),
                  (vol, "Permission denied")]
-        os.chmod(config, 0o700 if os.getuid() == 0 else 0)  # as root, read as nobody
-        as_nobody = (lambda: os.setuid(65534)) if os.getuid() == 0 else None
+        os.chmod(config, 0o700 if os.getuid() == 0 else 0)
         try:
             for folder, reason in cases:
                 with self.subTest(folder):
-                    done = subprocess.run([CLI, "--json", "--windows", folder], timeout=60,
+                    done = subprocess.run([program, "--json", "--windows", folder], timeout=60,
                                           capture_output=True, preexec_fn=as_nobody)
                     (r,) = records_of(done.stdout)
                     failed = config if folder == vol else folder
@@ -459,7 +501,7 @@ class Edges(unittest.TestCase):
         shown = path.replace("\n", "\\n").replace("\x1b", "\\x1b").replace("\u202e", "\\u202e")
         status, out, err = cli("--hive", f"{path}/SOFTWARE", "--hive", path + "x")
         self.assertIn(f"  where       {shown}/SOFTWARE: {SETUP} (64-bit view)\n", out.decode())
-        self.assertEqual((status, err), (2, f"tamsket-cli: hive {shown}x: cannot open {shown}x: "
+        self.assertEqual((status, err), (2, f"tamsket-cli: cannot open {shown}x: "
                                             "No such file or directory\n"))
         (r,) = records_of(cli("--json", "--hive", f"{path}/SOFTWARE")[1])
         self.assertEqual(r["location"], f"{path}/SOFTWARE")
