@@ -81,6 +81,7 @@ const char* errorCodeName(const ErrorCode& code) {
     case SourceError::noNtfsVolume: return "no-ntfs-volume";
     case SourceError::encryptedVolume: return "encrypted-volume";
     case SourceError::damagedImage: return "damaged-image";
+    case SourceError::noImageSupport: return "no-image-support";
   }
   return "";
 }

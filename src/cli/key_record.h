@@ -29,6 +29,7 @@ enum class SourceError {
   noNtfsVolume,     // an image without an NTFS volume
   encryptedVolume,  // a BitLocker volume, to be unlocked first
   damagedImage,     // an image the library cannot read as it declares itself
+  noImageSupport,   // the image module, or a library it needs, is not installed
 };
 // Why a record holds no key: nothing, a hive reader's code or one of the program's own.
 using ErrorCode = std::variant<std::monostate, hive::ErrorCode, SourceError>;

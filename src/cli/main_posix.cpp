@@ -7,11 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/cli.h"
-#include "image/disk_image.h"
+#include "image/module_loader.h"
 #include "text/text.h"
 
 namespace {
@@ -81,7 +82,10 @@ class PosixPlatform : public cli::Platform {
 
   bool readsImages() const override { return true; }
   cli::ImageHives findImageHives(const cli::Argument& file) override {
-    image::ImageHives found = image::findSoftwareHives(file.native, file.text);
+    // Loaded the first time an image is read, never before.
+    if (!images_) images_ = image::loadModule(TAMSKET_VERSION);
+    if (!*images_) return cli::Failure{cli::SourceError::noImageSupport, images_->error()};
+    image::ImageHives found = images_->value()->findSoftwareHives(file.native, file.text);
     if (!found) return cli::Failure{errorCodeOf(found.error().failure), found.error().message};
     std::vector<cli::ImageHive> hives;
     for (image::FoundHive& inside : found.value()) {
@@ -117,6 +121,7 @@ class PosixPlatform : public cli::Platform {
   }
 
  private:
+  std::optional<tamsket::Result<const image::ModuleInterface*, std::string>> images_;
   bool outOpen_ = true;
   bool wroteOut_ = false;
 };
