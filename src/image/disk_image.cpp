@@ -20,11 +20,15 @@ namespace image {
 
 namespace {
 
-// The library's last error, taken and cleared, so the next one is its own.
+// The library's last error, taken and cleared, so the next one is its own;
+// in one line (libyal's libraries give one line per function they passed).
 std::string takeTskError(const char* otherwise) {
   const char* said = tsk_error_get();
   std::string reason = said && *said ? said : otherwise;
   tsk_error_reset();
+  for (std::size_t at = reason.find('\n'); at != std::string::npos; at = reason.find('\n', at)) {
+    reason.replace(at, 1, "; ");
+  }
   return reason;
 }
 
@@ -269,8 +273,9 @@ Format formatOf(const std::uint8_t* first, std::size_t firstSize, const std::uin
   if (startsWith(first, firstSize, "conectix", 8) || startsWith(last, lastSize, "conectix", 8)) {
     return {"VHD", TSK_IMG_TYPE_VHD_VHD, false, ""};
   }
-  if (startsWith(first, firstSize, kEwf, sizeof kEwf - 1))
+  if (startsWith(first, firstSize, kEwf, sizeof kEwf - 1)) {
     return {"E01", TSK_IMG_TYPE_EWF_EWF, false, ""};
+  }
   return {"raw", TSK_IMG_TYPE_RAW, false, ""};
 }
 
