@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <memory>
+#include <type_traits>
 
 namespace image {
 
@@ -79,6 +80,8 @@ struct ExternalVmdk {
   std::string name;
   TSK_TCHAR* names[1];
 };
+static_assert(std::is_standard_layout_v<ExternalVmdk>,
+              "The Sleuth Kit casts it to its first member");
 
 void release(const Bfio& bfio, libvmdk_handle_t* handle, libbfio_pool_t* pool) {
   if (handle) {
