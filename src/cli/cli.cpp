@@ -165,7 +165,7 @@ std::vector<KeyRecord> readImage(Platform& platform, const Argument& image, hive
     return {record};
   }
   std::vector<KeyRecord> records;
-  for (ImageHive& inside : found.value()) {
+  for (ImageHive& inside : found.value().hives) {
     // Read in place, with the logs beside it in the image.
     const hive::Result<hive::Hive> opened =
         inside.folder ? hive::Hive::openIn(*inside.folder, inside.name, logs)
@@ -180,6 +180,12 @@ std::vector<KeyRecord> readImage(Platform& platform, const Argument& image, hive
       }
       records.push_back(std::move(record));
     }
+  }
+  for (const ImageVolumeFailure& volume : found.value().failures) {
+    KeyRecord record = recordFor(SourceKind::image, volume.location);
+    record.place = volume.location;
+    setError(record, volume.failure.code, volume.failure.message);
+    records.push_back(std::move(record));
   }
   return records;
 }

@@ -54,8 +54,19 @@ struct ImageHive {
   std::string name;                      // its name in that folder
 };
 
-// The SOFTWARE hives of a disk image, or why it has none.
-using ImageHives = tamsket::Result<std::vector<ImageHive>, Failure>;
+// A volume of a disk image that could not be read (encrypted, damaged).
+struct ImageVolumeFailure {
+  std::string location;  // the image and the partition
+  Failure failure;       // its message names the volume
+};
+
+// The SOFTWARE hives of a disk image and the volumes that could not be read.
+struct ImageContents {
+  std::vector<ImageHive> hives;
+  std::vector<ImageVolumeFailure> failures;
+};
+// What a disk image holds, or why it holds nothing to read.
+using ImageHives = tamsket::Result<ImageContents, Failure>;
 
 // What the program needs from the system it runs on.
 class Platform {
@@ -95,7 +106,7 @@ std::vector<KeyRecord> readRegistry(Registry& registry, SourceKind source,
 std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file, hive::Logs logs);
 
 // The records of the SOFTWARE hives of a disk image, one hive after another,
-// with source image.
+// then an error record for each volume that could not be read; source image.
 std::vector<KeyRecord> readImage(Platform& platform, const Argument& image, hive::Logs logs);
 
 // The SOFTWARE hives of a Windows folder or of the root of its volume: in the

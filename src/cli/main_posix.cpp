@@ -87,12 +87,16 @@ class PosixPlatform : public cli::Platform {
     if (!*images_) return cli::Failure{cli::SourceError::noImageSupport, images_->error()};
     image::ImageHives found = images_->value()->findSoftwareHives(file.native, file.text);
     if (!found) return cli::Failure{errorCodeOf(found.error().failure), found.error().message};
-    std::vector<cli::ImageHive> hives;
-    for (image::FoundHive& inside : found.value()) {
-      hives.push_back({std::move(inside.location), std::move(inside.source),
-                       std::move(inside.folder), std::move(inside.name)});
+    cli::ImageContents contents;
+    for (image::FoundHive& inside : found.value().hives) {
+      contents.hives.push_back({std::move(inside.location), std::move(inside.source),
+                                std::move(inside.folder), std::move(inside.name)});
     }
-    return hives;
+    for (image::VolumeFailure& volume : found.value().failures) {
+      contents.failures.push_back(
+          {std::move(volume.location), {errorCodeOf(volume.failure), std::move(volume.message)}});
+    }
+    return contents;
   }
 
   std::string writeOut(const std::string& text) override {

@@ -13,17 +13,22 @@
 
 #include "hive/windows_layout.h"
 #include "image/page_cache.h"
+#include "image/vmdk_image.h"
 #include "text/text.h"
 
 namespace image {
 
 namespace {
 
-// The library's last error, taken and cleared, so the next one is its own.
+// The library's last error, taken and cleared, so the next one is its own;
+// in one line (libyal's libraries give one line per function they passed).
 std::string takeTskError(const char* otherwise) {
   const char* said = tsk_error_get();
   std::string reason = said && *said ? said : otherwise;
   tsk_error_reset();
+  for (std::size_t at = reason.find('\n'); at != std::string::npos; at = reason.find('\n', at)) {
+    reason.replace(at, 1, "; ");
+  }
   return reason;
 }
 
@@ -142,7 +147,12 @@ const Entry* findEntry(const std::vector<Entry>& entries, const char* name, bool
 // What the volumes of an image gave, gathered as they are looked at.
 struct Findings {
   std::vector<std::string> others;  // what the volumes that are not NTFS hold
-  std::vector<std::string> encrypted, damaged, withoutWindows;
+  std::vector<std::string> withoutWindows;
+  std::vector<VolumeFailure> failures;
+
+  void damaged(const std::string& where, const std::string& reason) {
+    failures.push_back({Failure::damaged, where, where + ": " + reason});
+  }
 };
 
 // The hives of an NTFS volume: one for each Windows root that holds one.
@@ -179,7 +189,7 @@ void findInVolume(const std::shared_ptr<VolumeHandle>& volume, const std::string
   }
   if (found) return;
   if (!failure.empty()) {
-    findings.damaged.push_back(where + ": " + failure);
+    findings.damaged(where, failure);
   } else {
     findings.withoutWindows.push_back(where);
   }
@@ -197,19 +207,20 @@ void examineVolume(const std::shared_ptr<ImageHandle>& image, std::uint64_t offs
   std::uint8_t boot[512] = {};
   if (tsk_img_read(image->img, static_cast<TSK_OFF_T>(offset), reinterpret_cast<char*>(boot),
                    sizeof boot) != static_cast<ssize_t>(sizeof boot)) {
-    findings.damaged.push_back(where + ": " + takeTskError("its first sector cannot be read"));
+    findings.damaged(where, takeTskError("its first sector cannot be read"));
     return;
   }
   // BitLocker replaces the file system's name with its own signature.
   if (hasOemId(boot, "-FVE-FS-")) {
-    findings.encrypted.push_back(where);
+    findings.failures.push_back(
+        {Failure::encrypted, where, where + " is encrypted with BitLocker; unlock it first"});
     return;
   }
   TSK_FS_INFO* fs = tsk_fs_open_img(image->img, static_cast<TSK_OFF_T>(offset), TSK_FS_TYPE_DETECT);
   if (!fs) {
     const std::string reason = takeTskError("no file system");
     if (hasOemId(boot, "NTFS    ")) {
-      findings.damaged.push_back(where + ": " + reason);
+      findings.damaged(where + " (NTFS)", reason);
     } else {
       findings.others.push_back(described && *described ? described : "no known file system");
     }
@@ -236,8 +247,69 @@ std::string counted(std::size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-// The file itself, before the library sees it: a pipe would be waited on.
-std::optional<ImageError> refuseUnreadable(const std::string& path, const std::string& shown) {
+// An image's container, told by its signature.
+struct Format {
+  const char* name;  // as messages name it
+  TSK_IMG_TYPE_ENUM type;
+  bool vmdkEmbedded = false;  // a VMDK that carries its descriptor
+  std::string cutShort;       // why it ends before its data, seen before any library reads it
+};
+
+bool startsWith(const std::uint8_t* bytes, std::size_t size, const char* signature,
+                std::size_t length) {
+  return size >= length && std::memcmp(bytes, signature, length) == 0;
+}
+
+Format formatOf(const std::uint8_t* first, std::size_t firstSize, const std::uint8_t* last,
+                std::size_t lastSize) {
+  static const char kEwf[] = "EVF\x09\x0d\x0a\xff\x00";
+  static const char kDescriptor[] = "# Disk DescriptorFile";
+  if (startsWith(first, firstSize, "KDMV", 4)) return {"VMDK", TSK_IMG_TYPE_VMDK_VMDK, true, ""};
+  if (startsWith(first, firstSize, kDescriptor, sizeof kDescriptor - 1)) {
+    return {"VMDK", TSK_IMG_TYPE_VMDK_VMDK, false, ""};
+  }
+  if (startsWith(first, firstSize, "vhdxfile", 8)) return {"VHDX", TSK_IMG_TYPE_VHD_VHD, false, ""};
+  // A fixed VHD has its footer last only; a dynamic one has a copy first.
+  if (startsWith(first, firstSize, "conectix", 8) || startsWith(last, lastSize, "conectix", 8)) {
+    return {"VHD", TSK_IMG_TYPE_VHD_VHD, false, ""};
+  }
+  if (startsWith(first, firstSize, kEwf, sizeof kEwf - 1)) {
+    return {"E01", TSK_IMG_TYPE_EWF_EWF, false, ""};
+  }
+  return {"raw", TSK_IMG_TYPE_RAW, false, ""};
+}
+
+// An E01 segment is a file header and sections chained by absolute offsets,
+// the last "done" (pointing to itself) or "next" (more segments follow).
+constexpr std::uint64_t kEwfFileHeaderSize = 13;
+constexpr std::uint64_t kEwfSectionDescriptorSize = 76;
+
+// Why the E01 segment in `fd` is cut short, or "": libewf reads the sectors of
+// a missing table as zeros, without a word.
+std::string ewfCutShort(int fd, std::uint64_t size) {
+  std::uint64_t at = kEwfFileHeaderSize;
+  for (int sections = 0; sections < 100000; ++sections) {
+    std::uint8_t descriptor[kEwfSectionDescriptorSize];
+    if (at + sizeof descriptor > size ||
+        ::pread(fd, descriptor, sizeof descriptor, static_cast<off_t>(at)) !=
+            static_cast<ssize_t>(sizeof descriptor)) {
+      return "its section at offset " + std::to_string(at) + " lies beyond its end (" +
+             std::to_string(size) + " bytes)";
+    }
+    const char* type = reinterpret_cast<const char*>(descriptor);
+    if (std::strncmp(type, "done", 16) == 0 || std::strncmp(type, "next", 16) == 0) return "";
+    std::uint64_t next = 0;
+    for (int i = 7; i >= 0; --i) next = next << 8 | descriptor[16 + i];
+    // A chain that does not go forwards is libewf's to judge.
+    if (next <= at) return "";
+    at = next;
+  }
+  return "";
+}
+
+// The file itself, before any library sees it: a pipe would be waited on; its
+// signature tells its format.
+tamsket::Result<Format, ImageError> probe(const std::string& path, const std::string& shown) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   struct stat st;
   if (fd < 0 || ::fstat(fd, &st) != 0) {
@@ -245,12 +317,13 @@ std::optional<ImageError> refuseUnreadable(const std::string& path, const std::s
     if (fd >= 0) ::close(fd);
     return ImageError{Failure::cannotOpen, "cannot open " + shown + ": " + std::strerror(error)};
   }
-  ::close(fd);
   if (S_ISDIR(st.st_mode)) {
+    ::close(fd);
     return ImageError{Failure::cannotOpen, "cannot open " + shown + ": " + std::strerror(EISDIR)};
   }
   // A disk attached to this machine (a block device) is read as an image is.
   if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+    ::close(fd);
     return ImageError{Failure::notAFile, "cannot open " + shown +
                                              ": not a regular file or a disk (" +
                                              (S_ISFIFO(st.st_mode)   ? "a pipe"
@@ -258,28 +331,31 @@ std::optional<ImageError> refuseUnreadable(const std::string& path, const std::s
                                                                      : "a character device") +
                                              "); copy it to a file first"};
   }
-  return std::nullopt;
+  std::uint8_t first[512] = {}, last[512] = {};
+  const ssize_t firstSize = ::pread(fd, first, sizeof first, 0);
+  const off_t size = ::lseek(fd, 0, SEEK_END);
+  const ssize_t lastSize =
+      size >= static_cast<off_t>(sizeof last) ? ::pread(fd, last, sizeof last, size - 512) : 0;
+  const int error = errno;
+  if (firstSize < 0 || size < 0 || lastSize < 0) {
+    ::close(fd);
+    return ImageError{Failure::cannotOpen, "cannot read " + shown + ": " + std::strerror(error)};
+  }
+  Format format = formatOf(first, static_cast<std::size_t>(firstSize), last,
+                           static_cast<std::size_t>(lastSize));
+  if (format.type == TSK_IMG_TYPE_EWF_EWF) format.cutShort = ewfCutShort(fd, size);
+  ::close(fd);
+  return format;
 }
 
-}  // namespace
-
-ImageHives findSoftwareHives(const std::string& path, const std::string& shown) {
-  if (auto refused = refuseUnreadable(path, shown)) return std::move(*refused);
-  tsk_error_reset();
-  TSK_IMG_INFO* img = tsk_img_open_utf8_sing(path.c_str(), TSK_IMG_TYPE_DETECT, 0);
-  if (!img) {
-    return ImageError{
-        Failure::notAnImage,
-        shown + " is not a disk image any supported format opens (raw, VHD, VHDX, VMDK, E01): " +
-            takeTskError("not recognised")};
-  }
-  auto image = std::make_shared<ImageHandle>(img);
-  std::vector<FoundHive> hives;
-  Findings findings;
-
+// Partitions, or the whole image as one volume: each examined in turn.
+void examineVolumes(const std::shared_ptr<ImageHandle>& image, const std::string& shown,
+                    std::vector<FoundHive>& hives, Findings& findings, std::size_t& partitions,
+                    bool& partitioned, bool& readable, std::string& tableFailure) {
+  TSK_IMG_INFO* img = image->img;
   std::uint8_t first[512] = {};
-  const bool readable = tsk_img_read(img, 0, reinterpret_cast<char*>(first), sizeof first) ==
-                        static_cast<ssize_t>(sizeof first);
+  readable = tsk_img_read(img, 0, reinterpret_cast<char*>(first), sizeof first) ==
+             static_cast<ssize_t>(sizeof first);
   tsk_error_reset();
   // A volume's boot sector ends in 55 AA as a partition table does: a volume
   // image is taken for one by its file system's name.
@@ -288,36 +364,102 @@ ImageHives findSoftwareHives(const std::string& path, const std::string& shown) 
     vs = tsk_vs_open(img, 0, TSK_VS_TYPE_DETECT);
     tsk_error_reset();
   }
-  const bool partitioned = vs != nullptr;
-  std::size_t partitions = 0;
-  if (vs) {
-    for (TSK_PNUM_T i = 0; i < vs->part_count; ++i) {
-      const TSK_VS_PART_INFO* part = tsk_vs_part_get(vs, i);
-      if (!part || !(part->flags & TSK_VS_PART_FLAG_ALLOC)) continue;
-      ++partitions;
-      const std::uint64_t offset = part->start * vs->block_size;
-      examineVolume(
-          image, offset,
-          shown + ", partition " + std::to_string(partitions) + " at " + std::to_string(offset),
-          part->desc, hives, findings);
+  // Detection says nothing of a table it found and refused; asked for one
+  // type, the library says when its partitions lie past the image's end.
+  for (const TSK_VS_TYPE_ENUM type : {TSK_VS_TYPE_DOS, TSK_VS_TYPE_GPT}) {
+    if (vs || !readable) break;
+    if (TSK_VS_INFO* named = tsk_vs_open(img, 0, type)) {
+      tsk_vs_close(named);
+    } else if (tsk_error_get_errno() == TSK_ERR_VS_BLK_NUM) {
+      tableFailure = takeTskError("its partitions lie beyond its end");
+      return;
     }
-    tsk_vs_close(vs);
-  } else {
-    examineVolume(image, 0, shown + ", whole image", nullptr, hives, findings);
+    tsk_error_reset();
   }
-  if (!hives.empty()) return hives;
-  if (!readable && !partitioned) findings = {{"no known file system"}, {}, {}, {}};
-  ImageError none;
+  partitioned = vs != nullptr;
+  if (!vs) {
+    examineVolume(image, 0, shown + ", whole image", nullptr, hives, findings);
+    return;
+  }
+  for (TSK_PNUM_T i = 0; i < vs->part_count; ++i) {
+    const TSK_VS_PART_INFO* part = tsk_vs_part_get(vs, i);
+    if (!part || !(part->flags & TSK_VS_PART_FLAG_ALLOC)) continue;
+    ++partitions;
+    const std::uint64_t offset = part->start * vs->block_size;
+    const std::string where =
+        shown + ", partition " + std::to_string(partitions) + " at " + std::to_string(offset);
+    if (offset >= static_cast<std::uint64_t>(img->size)) {
+      findings.damaged(
+          where, "it starts beyond the end of the image (" + std::to_string(img->size) + " bytes)");
+      continue;
+    }
+    examineVolume(image, offset, where, part->desc, hives, findings);
+  }
+  tsk_vs_close(vs);
+}
 
-  if (!findings.encrypted.empty()) {
-    none.failure = Failure::encrypted;
-    none.message = joined(findings.encrypted, "; ") +
-                   (findings.encrypted.size() == 1 ? " is" : " are") +
-                   " encrypted with BitLocker; unlock it first";
-  } else if (!findings.damaged.empty()) {
-    none.failure = Failure::damaged;
-    none.message = "the image is damaged or incomplete: " + joined(findings.damaged, "; ");
-  } else if (!findings.withoutWindows.empty()) {
+}  // namespace
+
+ImageHives findSoftwareHives(const std::string& path, const std::string& shown) {
+  auto format = probe(path, shown);
+  if (!format) return std::move(format.error());
+  const Format& container = format.value();
+  const bool known = container.type != TSK_IMG_TYPE_RAW;
+  const auto unreadable = [&](const std::string& reason) {
+    return ImageError{Failure::damaged, shown + " is " + (container.name[0] == 'E' ? "an " : "a ") +
+                                            container.name +
+                                            " image that cannot be read: " + reason};
+  };
+  if (!container.cutShort.empty()) return unreadable(container.cutShort);
+  tsk_error_reset();
+  // Each library is asked for its own format only: guessing would let one that
+  // opens files for writing (AFF's) try every image.
+  TSK_IMG_INFO* img = nullptr;
+  std::vector<std::string> extents;
+  if (container.type == TSK_IMG_TYPE_VMDK_VMDK) {
+    VmdkImage vmdk = openVmdk(path, container.vmdkEmbedded);
+    if (!vmdk.img) return unreadable(vmdk.failure);
+    img = vmdk.img;
+    extents = std::move(vmdk.extents);
+  } else {
+    img = tsk_img_open_utf8_sing(path.c_str(), container.type, 0);
+    if (!img && known) return unreadable(takeTskError("not recognised"));
+    if (!img) {
+      return ImageError{Failure::notAnImage,
+                        shown + " is not a disk image: " + takeTskError("not recognised")};
+    }
+  }
+  auto image = std::make_shared<ImageHandle>(img);
+  // Records name the files read, when they are not the one given.
+  const std::string named = extents.empty()
+                                ? shown
+                                : shown + " (" + (extents.size() == 1 ? "extent " : "extents ") +
+                                      joined(extents, ", ") + ")";
+  ImageContents contents;
+  Findings findings;
+  std::size_t partitions = 0;
+  bool partitioned = false, readable = false;
+  std::string tableFailure;
+  examineVolumes(image, named, contents.hives, findings, partitions, partitioned, readable,
+                 tableFailure);
+  if (!tableFailure.empty()) {
+    return ImageError{Failure::damaged, shown +
+                                            " is damaged or cut short: its partition table "
+                                            "cannot be read: " +
+                                            tableFailure};
+  }
+  if (!readable && !partitioned && known) {
+    const VolumeFailure* whole = findings.failures.empty() ? nullptr : &findings.failures.front();
+    return unreadable(whole ? whole->message.substr(whole->location.size() + 2)
+                            : "its first sector cannot be read");
+  }
+  // A raw file too short to hold a sector is no image at all.
+  if (!readable && !partitioned) findings = {{"no known file system"}, {}, {}};
+  contents.failures = std::move(findings.failures);
+  if (!contents.hives.empty() || !contents.failures.empty()) return contents;
+
+  ImageError none;
+  if (!findings.withoutWindows.empty()) {
     none.failure = Failure::noWindows;
     none.message = "no Windows found: " + joined(findings.withoutWindows, "; ") +
                    " holds neither Windows\\System32\\config\\SOFTWARE nor "

@@ -15,15 +15,15 @@
 
 namespace image {
 
-// Why an image gave no hive.
+// Why an image, or one of its volumes, gave no hive.
 enum class Failure {
   cannotOpen,    // the file itself could not be opened (the system's reason)
   notAFile,      // a pipe, a character device or a socket
   notAnImage,    // no supported image format, partition table or file system
   noNtfsVolume,  // partitions or a volume, none of them NTFS (what was found in the message)
   noWindows,     // NTFS volumes, none with Windows\ or WINNT\System32\config\SOFTWARE
-  encrypted,     // a BitLocker volume and no other Windows
-  damaged,       // The Sleuth Kit could not read what the image declares (its words)
+  encrypted,     // a BitLocker volume
+  damaged,       // the image or a volume cannot be read as it declares itself (the library's words)
 };
 
 // One SOFTWARE hive found.
@@ -40,11 +40,25 @@ struct ImageError {
   Failure failure;
   std::string message;
 };
-// The hives found, in the order of the partitions, or why there are none.
-using ImageHives = tamsket::Result<std::vector<FoundHive>, ImageError>;
 
-// The SOFTWARE hives of every NTFS volume of the image at `path`; `shown`
-// names the image in locations and messages.
+// A volume that could not be read: encrypted, or damaged or cut short.
+struct VolumeFailure {
+  Failure failure;       // encrypted or damaged
+  std::string location;  // "server.vhdx, partition 2 at 1048576"
+  std::string message;   // one line naming the volume
+};
+
+// The hives found and the volumes that could not be read, each in the order
+// of the partitions.
+struct ImageContents {
+  std::vector<FoundHive> hives;
+  std::vector<VolumeFailure> failures;
+};
+// What the image holds, or why it holds nothing to read: never empty.
+using ImageHives = tamsket::Result<ImageContents, ImageError>;
+
+// The SOFTWARE hives of every NTFS volume of the image at `path`, its format
+// chosen by its signature; `shown` names the image in locations and messages.
 ImageHives findSoftwareHives(const std::string& path, const std::string& shown);
 
 // Bytes read from the hive files through the cache, in pages.

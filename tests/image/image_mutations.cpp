@@ -20,7 +20,10 @@ std::string lookUp(const std::string& path) {
   image::ImageHives contents = image::findSoftwareHives(path, path);
   if (!contents) return "failure " + std::to_string(static_cast<int>(contents.error().failure));
   std::string outcome;
-  for (image::FoundHive& found : contents.value()) {
+  for (const image::VolumeFailure& volume : contents.value().failures) {
+    outcome = "volume failure " + std::to_string(static_cast<int>(volume.failure));
+  }
+  for (image::FoundHive& found : contents.value().hives) {
     auto opened = hive::Hive::openIn(*found.folder, found.name);
     auto key = opened ? opened.value().findKey("Microsoft\\Exchange\\Setup") : opened.error();
     auto value = key ? opened.value().readValue(key.value(), "DigitalProductId") : key.error();

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """tamsket-cli --image over the images of make_images.py, each hive read again
-by The Sleuth Kit's fls and icat, then --hive; and 300 damaged images, read by
+by The Sleuth Kit's fls and icat, then --hive; each run under strace, which
+must show no file opened for writing; and 300 damaged images, read by
 image_mutations in one process (a sanitizer process with The Sleuth Kit's
 libraries takes a quarter of a second to start).
 
@@ -11,6 +12,7 @@ import hashlib
 import json
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -29,10 +31,20 @@ WORK = None
 ENV = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
 LEAK_ENV = dict(os.environ, LSAN_OPTIONS=f"suppressions={HERE}/lsan.supp:print_suppressions=0")
 HIVE = "\\Windows\\System32\\config\\SOFTWARE"
+# What mkntfs writes at the start of a volume: a jump, then the file system's name.
+NTFS_BOOT = b"\xebR\x90NTFS    "
+WRITING = re.compile(r"O_WRONLY|O_RDWR|O_CREAT|O_TRUNC")
 
 
 def cli(*args):
-    status, out, err = run([CLI, "--json", *args], env=ENV)
+    """The program's records, and that no library it uses opened a file for writing."""
+    trace = os.path.join(WORK, "opens.trace")
+    status, out, err = run(["strace", "-f", "-qq", "-e", "trace=open,openat,creat", "-o", trace,
+                            CLI, "--json", *args], env=ENV)
+    opens = pathlib.Path(trace).read_text()
+    written = [line for line in opens.splitlines()
+               if WRITING.search(line) and '"/dev/' not in line]
+    assert "openat(" in opens and not written, written
     return status, [json.loads(line) for line in out.decode().splitlines()], err
 
 
@@ -81,6 +93,10 @@ class Images(unittest.TestCase):
                                  ("partition 2 at 7340032", 14336, HIVE, "64-bit", KEY_B,
                                   "clean")]),
             ("winnt.E01", [("partition 1 at 1048576", 2048, winnt, "32-bit", KEY_A, "clean")]),
+            # Its embedded descriptor names mbr-fat-ntfs.vmdk, which lies beside
+            # it holding a BitLocker volume: the file given is the one read.
+            ("evidence/renamed.vmdk", [("partition 2 at 9437184", 18432, HIVE, "32-bit", KEY_B,
+                                        "clean")]),
         ]
         for name, expected in cases:
             with self.subTest(name):
@@ -110,6 +126,9 @@ class Images(unittest.TestCase):
         def cut_in_hive(data):
             del data[data.index(b"regf") + 4096:]
 
+        def cut(size):
+            return lambda data: data.__delitem__(slice(size, None))
+
         cases = [
             ("no-ntfs.raw", "no-ntfs-volume", "{} holds no NTFS volume (2 partitions: FAT16, EXT2)"),
             ("data-ntfs.raw", "no-hive-found", "no Windows found: {}, whole image (NTFS) holds "
@@ -123,6 +142,20 @@ class Images(unittest.TestCase):
             (derived("truncated.raw", "bare-ntfs.raw", cut_in_hive), "damaged-image",
              "{}, whole image (NTFS): \\Windows\\System32\\config\\SOFTWARE: cannot read 4096 "
              "bytes at offset 0x0: Error reading image file ("),
+            # Known formats cut short: their headers are there, their data is not.
+            (derived("cut.E01", "winnt.E01", cut(80_000)), "damaged-image",
+             "{} is an E01 image that cannot be read: its section at offset "),
+            (derived("cut.vhdx", "gpt-efi.vhdx", cut(1024 * 1024)), "damaged-image",
+             "{} is a VHDX image that cannot be read: "),
+            (derived("cut.vhd", "two-windows.vhd", cut(4_000_000)), "damaged-image",
+             "{} is a VHD image that cannot be read: "),
+            (derived("cut.vmdk", "mbr-fat-ntfs.vmdk", cut(100_000)), "damaged-image",
+             "{} is a VMDK image that cannot be read: "),
+            # The same beside a whole image that its descriptor names.
+            ("evidence/cut.vmdk", "damaged-image", "{} is a VMDK image that cannot be read: "),
+            # The second partition's start lies past the end.
+            (derived("cut-table.raw", "no-ntfs.raw", cut(3 * 1024 * 1024)), "damaged-image",
+             "{} is damaged or cut short: its partition table cannot be read: "),
         ]
         for name, code, message in cases:
             with self.subTest(name):
@@ -135,6 +168,37 @@ class Images(unittest.TestCase):
                 # The message names the image itself, so the line need not again.
                 self.assertEqual(err, f"tamsket-cli: {r['error']['message']}\n")
 
+    def test_each_volume_that_cannot_be_read_has_its_own_record(self):
+        def bitlocker_first(data):
+            at = data.index(NTFS_BOOT)
+            data[at + 3:at + 11] = b"-FVE-FS-"
+
+        def cut(size):
+            return lambda data: data.__delitem__(slice(size, None))
+
+        # image, then per record: where, key or error code
+        cases = [
+            (derived("bitlocker-beside.vhd", "two-windows.vhd", bitlocker_first),
+             [("partition 2 at 7340032 (NTFS): " + HIVE, KEY_B),
+              ("partition 1 at 1048576", "encrypted-volume")]),
+            # Cut inside the recovery partition: it and the Windows one after it.
+            (derived("cut-10mb.vhdx", "gpt-efi.vhdx", cut(10_000_000)),
+             [("partition 2 at 9437184", "damaged-image"),
+              ("partition 3 at 15728640", "damaged-image")]),
+        ]
+        for name, expected in cases:
+            with self.subTest(name):
+                path = image(name)
+                status, records, err = cli("--image", path)
+                self.assertEqual(status, 2)
+                self.assertEqual([(r["location"], r["key"] or r["error"]["code"]) for r in records],
+                                 [(f"{path}, {where}", outcome) for where, outcome in expected])
+                errors = [r for r in records if r["status"] == "error"]
+                for r in errors:
+                    self.assertTrue(r["error"]["message"].startswith(r["location"]), r)
+                self.assertEqual(err, "".join(f"tamsket-cli: {r['error']['message']}\n"
+                                              for r in errors))
+
     def test_damaged_tables_and_metadata_never_crash_or_hang(self):
         volume = pathlib.Path(image("bare-ntfs.raw")).read_bytes()
         # An MBR with one NTFS partition at sector 2048 before the volume.
@@ -145,17 +209,28 @@ class Images(unittest.TestCase):
         boot = 2048 * 512
         cluster = int.from_bytes(disk[boot + 11:boot + 13], "little") * disk[boot + 13]
         mft = boot + int.from_bytes(disk[boot + 48:boot + 56], "little") * cluster
-        regions = [(446, 66), (boot, 512), (mft, 80 * 1024)]  # table, boot sector, MFT records
-        path = image("mutated.raw")
-        pathlib.Path(path).write_bytes(disk)
-        done = subprocess.run([MUTATIONS, path, "300", "17"] +
-                              [f"{start}:{length}" for start, length in regions],
-                              env=LEAK_ENV, capture_output=True, text=True, timeout=120)
-        self.assertEqual((done.returncode, done.stderr), (0, ""))
-        print("\n300 damaged images:\n" + done.stdout, file=sys.stderr)
-        self.assertEqual(pathlib.Path(path).read_bytes(), disk)
-        # Some damage is harmless: the key is still found.
-        self.assertIn("  found\n", done.stdout)
+        vmdk = pathlib.Path(image("mbr-fat-ntfs.vmdk")).read_bytes()
+        # image, copies, regions changed, what a lookup gives when the damage is harmless
+        cases = [
+            # table, boot sector, MFT records
+            ("mutated.raw", disk, 300, [(446, 66), (boot, 512), (mft, 80 * 1024)], "found"),
+            # a VMDK's header, embedded descriptor and grain tables, read through
+            # libvmdk; its hive holds the key in the 32-bit view, which the lookup skips
+            ("mutated.vmdk", vmdk, 100, [(0, 512), (512, 2048), (2560, 62 * 1024)],
+             "key-not-found"),
+        ]
+        for name, data, count, regions, harmless in cases:
+            with self.subTest(name):
+                path = image(name)
+                pathlib.Path(path).write_bytes(data)
+                done = subprocess.run([MUTATIONS, path, str(count), "17"] +
+                                      [f"{start}:{length}" for start, length in regions],
+                                      env=LEAK_ENV, capture_output=True, text=True, timeout=120)
+                self.assertEqual((done.returncode, done.stderr), (0, ""))
+                print(f"\n{count} damaged copies of {name}:\n" + done.stdout, file=sys.stderr)
+                self.assertEqual(pathlib.Path(path).read_bytes(), data)
+                # Some damage is harmless: the hive is still read.
+                self.assertIn(f"  {harmless}\n", done.stdout)
 
 
 def main():
@@ -169,6 +244,14 @@ def main():
         for part in ("001", "002"):
             with open(image(f"split.{part}"), "wb") as out:
                 out.write(f.read(3 * 1024 * 1024))
+    # A monolithic VMDK renamed, and cut short, beside a VMDK of the name its
+    # descriptor holds, whose NTFS volume reads as BitLocker's.
+    vmdk = pathlib.Path(image("mbr-fat-ntfs.vmdk")).read_bytes()
+    os.makedirs(image("evidence"))
+    pathlib.Path(image("evidence/renamed.vmdk")).write_bytes(vmdk)
+    pathlib.Path(image("evidence/cut.vmdk")).write_bytes(vmdk[:100_000])
+    pathlib.Path(image("evidence/mbr-fat-ntfs.vmdk")).write_bytes(
+        vmdk.replace(NTFS_BOOT, NTFS_BOOT[:3] + b"-FVE-FS-"))
     unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[4:])
 
 
