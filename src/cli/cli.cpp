@@ -210,9 +210,8 @@ SoftwareHives findSoftwareHives(Platform& platform, const Argument& dir) {
     }
     if (at.entry) {
       found.hives.push_back(*at.entry);
-    } else if (!at.failure.empty() &&
-               std::find(found.failures.begin(), found.failures.end(), at.failure) ==
-                   found.failures.end()) {
+    } else if (!at.failure.empty() && std::find(found.failures.begin(), found.failures.end(),
+                                                at.failure) == found.failures.end()) {
       found.failures.push_back(at.failure);
     }
   }
@@ -319,10 +318,8 @@ std::vector<SourceRecords> readSource(Platform& platform, const SourceRequest& r
       return {{label, {record}}};
     }
     case Request::hive:
-      return {{"hive " + request.argument.text,
-               readHiveFile(platform, request.argument, logs)}};
-    case Request::windowsFolder:
-      return readWindowsFolder(platform, request.argument, logs);
+      return {{"hive " + request.argument.text, readHiveFile(platform, request.argument, logs)}};
+    case Request::windowsFolder: return readWindowsFolder(platform, request.argument, logs);
     case Request::image:
       return {{"image " + request.argument.text, readImage(platform, request.argument, logs)}};
   }
@@ -337,8 +334,8 @@ bool namesItself(const std::string& message, const std::string& what) {
        at = message.find(what, at + 1)) {
     const std::size_t end = at + what.size();
     const bool starts = at == 0 || message[at - 1] == ' ';
-    const bool ends = end == message.size() || message[end] == ':' || message[end] == ',' ||
-                      message[end] == ' ';
+    const bool ends =
+        end == message.size() || message[end] == ':' || message[end] == ',' || message[end] == ' ';
     if (starts && ends) return true;
   }
   return false;
@@ -394,8 +391,8 @@ int run(const std::vector<Argument>& args, Platform& platform) {
   if (!emit(formatHeader(options.format))) return finish(kExitTrouble);
   for (const SourceRequest& request : options.sources) {
     bool found = false;
-    for (const SourceRecords& read : readSource(
-             platform, request, options.noLogs ? hive::Logs::ignore : hive::Logs::apply)) {
+    for (const SourceRecords& read :
+         readSource(platform, request, options.noLogs ? hive::Logs::ignore : hive::Logs::apply)) {
       for (const KeyRecord& record : read.records) {
         found = found || record.status == Status::found;
         if (record.status == Status::error) {

@@ -1,5 +1,7 @@
 #include "cli/command_line.h"
 
+#include "cli/error_codes.h"
+
 #include <string_view>
 #include <vector>
 
@@ -187,19 +189,18 @@ std::string usageText(bool hasRegistry, bool readsImages) {
       "done. --no-logs reads every hive file as it lies on disk.\n"
       "\n"
       "\n";
-  std::vector<std::string> codes = {"cannot-open", "not-a-file", "in-use", "not-a-registry-file",
-                                    "truncated", "read-error", "unsupported-version",
-                                    "corrupt (hive files)"};
-  if (readsImages) {
-    codes.insert(codes.end(), {"no-hive-found (--windows, --image)", "not-a-disk-image",
-                               "no-ntfs-volume", "encrypted-volume", "damaged-image (--image)"});
-  } else {
-    codes.push_back("no-hive-found (--windows)");
+  std::vector<std::string> codes;
+  for (std::size_t i = 0; i < kErrorCodeCount; ++i) {
+    const ErrorCodeInfo& code = kErrorCodes[i];
+    if ((code.reach == Reach::registries && !hasRegistry) ||
+        (code.reach == Reach::images && !readsImages)) {
+      continue;
+    }
+    std::string from = code.from;
+    if (!readsImages && from == "--windows, --image") from = "--windows";
+    codes.push_back(nameOf(code) + (from.empty() ? "" : " (" + from + ")"));
   }
-  if (hasRegistry) {
-    codes.insert(codes.end(), {"cannot-connect", "access-denied", "registry-error (registries)"});
-  }
-  codes.push_back("value-too-short (invalid records).");
+  codes.back() += ".";
   text += wrapped("Error codes: ", codes);
   text +=
       "\n"

@@ -1,5 +1,7 @@
 #include "cli/key_record.h"
 
+#include "cli/error_codes.h"
+
 #include "keys/product_id_value.h"
 #include "text/text.h"
 
@@ -68,20 +70,8 @@ const char* statusName(Status status) {
 }
 
 const char* errorCodeName(const ErrorCode& code) {
-  if (const auto* hive = std::get_if<hive::ErrorCode>(&code)) return hive::errorCodeName(*hive);
-  const auto* own = std::get_if<SourceError>(&code);
-  if (!own) return "";
-  switch (*own) {
-    case SourceError::noHiveFound: return "no-hive-found";
-    case SourceError::cannotConnect: return "cannot-connect";
-    case SourceError::accessDenied: return "access-denied";
-    case SourceError::registryError: return "registry-error";
-    case SourceError::valueTooShort: return "value-too-short";
-    case SourceError::notADiskImage: return "not-a-disk-image";
-    case SourceError::noNtfsVolume: return "no-ntfs-volume";
-    case SourceError::encryptedVolume: return "encrypted-volume";
-    case SourceError::damagedImage: return "damaged-image";
-    case SourceError::noImageSupport: return "no-image-support";
+  for (std::size_t i = 0; i < kErrorCodeCount; ++i) {
+    if (kErrorCodes[i].code == code) return nameOf(kErrorCodes[i]);
   }
   return "";
 }

@@ -4,9 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <regex>
+#include <set>
 
 #include "cli/cli.h"
+#include "cli/error_codes.h"
 #include "cli/output.h"
 #include "text/text.h"
 #include "common/key_oracle.h"
@@ -477,3 +482,42 @@ TEST(EscapeForTerminal, ShowsWhatATerminalWouldActOnAndKeepsTheRest) {
 }
 
 }  // namespace
+
+// README's table, the man page's list and --help name exactly the codes of the
+// program's table: a code added in one place only fails here.
+TEST(ErrorCodes, EveryListNamesExactlyTheTablesCodes) {
+  const auto readText = [](const std::string& path) {
+    std::ifstream in(path);
+    EXPECT_TRUE(in) << path;
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const auto matches = [](const std::string& text, const std::regex& pattern) {
+    std::set<std::string> found;
+    for (std::sregex_iterator at(text.begin(), text.end(), pattern), end; at != end; ++at) {
+      found.insert(std::regex_replace((*at)[1].str(), std::regex(R"(\\-)"), "-"));
+    }
+    return found;
+  };
+  std::set<std::string> all, posix, windows;
+  for (std::size_t i = 0; i < kErrorCodeCount; ++i) {
+    const ErrorCodeInfo& code = kErrorCodes[i];
+    const std::string name = nameOf(code);
+    EXPECT_TRUE(all.insert(name).second) << "twice: " << name;
+    if (code.reach != Reach::registries) posix.insert(name);
+    if (code.reach != Reach::images) windows.insert(name);
+    EXPECT_EQ(errorCodeName(code.code), name);
+  }
+  const std::string readme = readText(TAMSKET_SOURCE_DIR "/README.md");
+  EXPECT_EQ(matches(readme, std::regex(R"(\n\| `([a-z-]+)` \| [^|]+ \| [^|]+ \|)")), all);
+  const std::string page = readText(TAMSKET_SOURCE_DIR "/packaging/tamsket-cli.1");
+  const std::string errors = page.substr(page.find(".SH ERRORS"));
+  EXPECT_EQ(matches(errors.substr(0, errors.find(".SH", 1)), std::regex(R"(\.TP\n\.B (\S+))")),
+            posix);
+  const std::regex listed(R"(([a-z]+(?:-[a-z]+)*)(?: \([^)]*\))?[,.])");
+  for (const bool hasRegistry : {false, true}) {
+    const std::string help = usageText(hasRegistry, !hasRegistry);
+    const std::string codes = help.substr(help.find("Error codes: ") + 13);
+    EXPECT_EQ(matches(codes.substr(0, codes.find(".\n") + 2), listed),
+              hasRegistry ? windows : posix);
+  }
+}
