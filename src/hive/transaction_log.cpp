@@ -24,7 +24,6 @@ namespace hive {
 
 namespace {
 
-constexpr std::uint64_t kMarvinSeed = 14219357686671994754ULL;
 constexpr std::size_t kSector = 512;
 constexpr std::size_t kEntryHeader = 40;
 
@@ -192,9 +191,9 @@ std::string readEntry(const LogHeader& log, std::uint64_t at, std::vector<std::u
   bytes.resize(entry.size);
   problem = readLog(*log.file, at, bytes.data(), bytes.size());
   if (!problem.empty()) return problem;
-  if (marvin32(kMarvinSeed, bytes.data() + kEntryHeader, entry.size - kEntryHeader) !=
+  if (marvin32(kLogEntrySeed, bytes.data() + kEntryHeader, entry.size - kEntryHeader) !=
           le64(h + 24) ||
-      marvin32(kMarvinSeed, bytes.data(), 32) != le64(h + 32)) {
+      marvin32(kLogEntrySeed, bytes.data(), 32) != le64(h + 32)) {
     return "fails its hash";
   }
   if (entry.binsSize == 0 || entry.binsSize % 4096 != 0) {
