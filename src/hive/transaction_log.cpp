@@ -472,32 +472,6 @@ Recovery recoverHive(std::unique_ptr<ByteSource> primary, const std::uint8_t* ba
     }
   }
   auto hive = std::make_unique<RecoveredSource>(std::move(primary), base);
-  // A primary whose base block is damaged takes a log's; of the new format's,
-  // the oldest, so that every entry after it can follow.
-  std::uint32_t firstSequence = primaryBase.primarySequence;
-  if (!primaryBase.checksumValid) {
-    const LogHeader* from = nullptr;
-    for (const LogHeader* h : newFormat) {
-      if (!from || h->base.primarySequence < from->base.primarySequence) from = h;
-    }
-    for (const LogHeader* h : oldFormat) {
-      if (!from && h->base.primarySequence == h->base.secondarySequence) from = h;
-    }
-    if (!from) {
-      recovery.report = joined(unusable);
-      return recovery;
-    }
-    std::memcpy(hive->base(), from->sector, kSector);
-    putLe32(hive->base() + base_field::kFileType, kPrimaryFile);
-    storeBaseBlockChecksum(hive->base());
-    hive->setBinsSize(from->base.binsSize);
-    firstSequence = from->base.primarySequence;
-    recovery.baseRecovered = true;
-    notes.push_back("base block taken from " + from->file->name);
-  }
-  if (!newFormat.empty()) {
-    complete = applyNewFormat(newFormat, firstSequence, *hive, recovery, notes) && complete;
-  }
   // An old-format log applies when it was written with the primary's base
   // block (the same timestamp; the first bin keeps a copy for a damaged one).
   std::uint64_t timestamp = primaryBase.timestamp;
@@ -506,11 +480,44 @@ Recovery recoverHive(std::unique_ptr<ByteSource> primary, const std::uint8_t* ba
       hive->read(kBinsStart + 20, stamp, 8).outcome == ReadStatus::Outcome::complete) {
     timestamp = le64(stamp);
   }
+  // A primary whose base block is damaged takes a log's: of the new format's,
+  // the oldest, so that every entry after it can follow; of the old format's,
+  // one written to its end, written with the hive if one was.
+  std::uint32_t firstSequence = primaryBase.primarySequence;
+  const LogHeader* baseFrom = nullptr;
+  if (!primaryBase.checksumValid) {
+    for (const LogHeader* h : newFormat) {
+      if (!baseFrom || h->base.primarySequence < baseFrom->base.primarySequence) baseFrom = h;
+    }
+    for (const LogHeader* h : oldFormat) {
+      if (newFormat.empty() && h->base.primarySequence == h->base.secondarySequence &&
+          (!baseFrom ||
+           (h->base.timestamp == timestamp && baseFrom->base.timestamp != timestamp))) {
+        baseFrom = h;
+      }
+    }
+    if (!baseFrom) {
+      recovery.report = joined(unusable);
+      return recovery;
+    }
+    std::memcpy(hive->base(), baseFrom->sector, kSector);
+    putLe32(hive->base() + base_field::kFileType, kPrimaryFile);
+    storeBaseBlockChecksum(hive->base());
+    hive->setBinsSize(baseFrom->base.binsSize);
+    firstSequence = baseFrom->base.primarySequence;
+    recovery.baseRecovered = true;
+    notes.push_back("base block taken from " + baseFrom->file->name);
+  }
+  if (!newFormat.empty()) {
+    complete = applyNewFormat(newFormat, firstSequence, *hive, recovery, notes) && complete;
+  }
+  // The log that gave the base block is the hive's state as it logged it: it
+  // applies whatever time the damaged primary gives.
   for (const LogHeader* h : oldFormat) {
     if (recovery.applied) break;
     if (h->base.primarySequence != h->base.secondarySequence) {
       notes.push_back(h->file->name + ": it was not written to its end");
-    } else if (h->base.timestamp != timestamp) {
+    } else if (h != baseFrom && h->base.timestamp != timestamp) {
       notes.push_back(h->file->name + ": written at another time than the hive");
     } else {
       applyOldFormat(*h, *hive, recovery, notes);

@@ -136,6 +136,11 @@ CASES = [
     ("a damaged base block a log repairs", damaged(dirty(NONE)), {LOG1: new([(NONE, A)])},
      ("recovered", "base block taken from SOFTWARE.LOG1; applied 1 entry from SOFTWARE.LOG1",
       VALUE_A), ("unsupported-version", None)),
+    # Windows restores the base block from the old format's log, and then applies that log.
+    ("a damaged base block the old format's log repairs", damaged(dirty(NONE)),
+     {"SOFTWARE.LOG": OLD},
+     ("recovered", "base block taken from SOFTWARE.LOG; applied %d dirty sectors from "
+      "SOFTWARE.LOG" % len(OLD_PAGES), VALUE_A), ("unsupported-version", None)),
     ("a damaged base block without logs", damaged(dirty(NONE)), {},
      ("corrupt", "corrupt: the base block is damaged: its checksum at offset 0x1FC", None),
      ("unsupported-version", None)),
