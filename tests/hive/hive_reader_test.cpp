@@ -17,7 +17,9 @@
 
 #include <cstdio>
 
+#include "hive/base_block.h"
 #include "hive/hive.h"
+#include "hive/little_endian.h"
 #include "hive/marvin32.h"
 #include "hive/names.h"
 #include "text/text.h"
@@ -406,6 +408,74 @@ TEST(HiveFile, ErrorCodeNamesAreStable) {
       {ErrorCode::valueNotFound, "value-not-found"},
   };
   for (const auto& [code, name] : names) EXPECT_STREQ(hive::errorCodeName(code), name);
+}
+
+// A log that reads as `later` once its entry at 512 was read whole, as a log
+// rewritten meanwhile would.
+class RewrittenLog : public hive::ByteSource {
+ public:
+  RewrittenLog(Bytes first, Bytes later) : first_(std::move(first)), later_(std::move(later)) {}
+  std::uint64_t size() const override { return first_.size(); }
+  hive::ReadStatus read(std::uint64_t offset, void* out, std::size_t length) const override {
+    if (offset > first_.size() || length > first_.size() - offset) {
+      return hive::ReadStatus::pastEnd();
+    }
+    std::memcpy(out, (rewritten_ ? later_ : first_).data() + offset, length);
+    rewritten_ = rewritten_ || (offset == 512 && length == first_.size() - 512);
+    return {};
+  }
+
+ private:
+  Bytes first_, later_;
+  mutable bool rewritten_ = false;
+};
+
+// An entry's hashes are checked once, when the logs are scanned; one whose
+// header is not the same when it is read again to be applied is not applied.
+TEST(HiveLogs, AnEntryRewrittenBeforeItIsAppliedIsNot) {
+  const Bytes primary = readFile(fixturePath("software_dirty.hive"));  // sequence numbers 2, 1
+  ASSERT_GE(primary.size(), 8192u);
+  Bytes log(primary.begin(), primary.begin() + 512);
+  hive::putLe32(log.data() + hive::base_field::kFileType, hive::kNewFormatLog);
+  hive::putLe32(log.data() + hive::base_field::kSecondarySequence, 2);
+  hive::storeBaseBlockChecksum(log.data());
+  // One entry, numbered 2, logging the first page of the hive bins as it is.
+  Bytes entry(40 + 8 + 4096 + 464);
+  std::memcpy(entry.data(), "HvLE", 4);
+  const std::uint32_t fields[] = {static_cast<std::uint32_t>(entry.size()), 0, 2,
+                                  hive::le32(primary.data() + 40), 1};
+  for (int i = 0; i < 5; ++i) hive::putLe32(entry.data() + 4 + 4 * i, fields[i]);
+  hive::putLe32(entry.data() + 44, 4096);
+  std::memcpy(entry.data() + 48, primary.data() + 4096, 4096);
+  const auto putHash = [&](std::size_t at, std::uint64_t hash) {
+    for (int b = 0; b < 8; ++b) entry[at + b] = static_cast<std::uint8_t>(hash >> (8 * b));
+  };
+  putHash(24, hive::marvin32(hive::kLogEntrySeed, entry.data() + 40, entry.size() - 40));
+  putHash(32, hive::marvin32(hive::kLogEntrySeed, entry.data(), 32));
+  log.insert(log.end(), entry.begin(), entry.end());
+  struct Case {
+    const char* change;
+    std::size_t at;  // the byte of the entry changed on the second read
+    hive::HiveState state;
+    const char* report;
+  } cases[] = {
+      {"nothing", 0, hive::HiveState::recovered, "applied 1 entry from SOFTWARE.LOG1"},
+      {"its sequence number", 12, hive::HiveState::dirty,
+       "SOFTWARE.LOG1: entry 1 changed since it was read"},
+      {"its first hash", 24, hive::HiveState::dirty,
+       "SOFTWARE.LOG1: entry 1 changed since it was read"},
+  };
+  for (const Case& c : cases) {
+    Bytes later = log;
+    later[512 + c.at] ^= c.at ? 1 : 0;
+    std::vector<hive::LogFile> logs;
+    logs.push_back({"SOFTWARE.LOG1", std::make_unique<RewrittenLog>(log, later), ""});
+    auto h = Hive::fromSource(std::make_unique<OwnedSource>(primary), std::move(logs));
+    ASSERT_TRUE(h) << c.change << ": " << h.error().message;
+    EXPECT_EQ(h.value().state(), c.state) << c.change;
+    EXPECT_NE(h.value().logReport().find(c.report), std::string::npos)
+        << c.change << ": " << h.value().logReport();
+  }
 }
 
 TEST(Marvin32, GivesThePublishedValues) {
