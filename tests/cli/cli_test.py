@@ -166,18 +166,6 @@ class HiveSources(unittest.TestCase):
             status, out, _ = cli("--json", *args, "--windows", os.path.join(WORK, "logs"))
             (r,) = records_of(out)
             self.assertEqual((r["status"], r["key"], r["hiveState"], r["logs"]), expected)
-        # A LOG2 that cannot be read may hold later changes: what LOG1 holds is applied, and
-        # the hive is still dirty.
-        os.mkdir(os.path.join(WORK, config, "SOFTWARE.LOG2"))
-        status, out, _ = cli("--json", "--windows", os.path.join(WORK, "logs"))
-        (r,) = records_of(out)
-        self.assertEqual((status, r["status"], r["key"], r["hiveState"]),
-                         (0, "found", KEY_A, "dirty"))
-        self.assertEqual(r["logs"], "applied 1 entry from software.log1; SOFTWARE.LOG2: cannot "
-                         f"open {os.path.join(WORK, config, 'SOFTWARE.LOG2')}: Is a directory; "
-                         "the hive may lack later changes")
-        status, out, _ = cli("--windows", os.path.join(WORK, "logs"))
-        self.assertIn("could not all be applied, so the key may be out of date", out.decode())
 
     def test_a_file_that_cannot_be_read_is_an_error_naming_it(self):
         good = hive("errors/good/SOFTWARE", exchange(VALUE_A))

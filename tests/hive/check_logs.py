@@ -165,10 +165,9 @@ def read(reader, path, no_logs, user=None):
 
 def write_case(folder, files):
     """The hive and its logs in a fresh folder: files an earlier run left there would lie beside
-    the hive. True when they hold an Unreadable, which the caller may not read."""
+    the hive."""
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
-    unreadable = False
     for file, data in files.items():
         path = os.path.join(folder, file)
         if data is DIRECTORY:
@@ -178,10 +177,7 @@ def write_case(folder, files):
         else:
             with open(path, "wb") as f:
                 f.write(data)
-            if isinstance(data, Unreadable):
-                os.chmod(path, 0)
-                unreadable = True
-    return unreadable
+            os.chmod(path, 0 if isinstance(data, Unreadable) else 0o644)
 
 
 def main(work, reader):
