@@ -205,24 +205,28 @@ def main(work, reader):
             reader_for_user = shutil.copy(reader, shared)
         else:
             user = None
-    for i, (name, primary, logs, applied, as_it_lies) in enumerate(CASES):
-        unreadable = any(isinstance(data, Unreadable) for data in logs.values())
-        if unreadable and os.geteuid() == 0 and not user:
-            skipped.append("%s: run as root, and no user nobody or no setpriv to read as" % name)
-            continue
-        folder = os.path.join(shared if unreadable and user else work, "case%d" % i)
-        write_case(folder, dict(logs, SOFTWARE=primary))
-        path = os.path.join(folder, "SOFTWARE")
-        as_user = user if unreadable else None
-        state, report, value = read(reader_for_user if as_user else reader, path, False, as_user)
-        want = applied[1].replace("{dir}", folder)
-        if (state, value) != (applied[0], applied[2]) or not report.startswith(want):
-            failures.append("%s: %r, expected %r" % (name, (state, report, value), applied))
-        state, _, value = read(reader, path, True)
-        if (state, value) != as_it_lies:
-            failures.append("%s, --no-logs: %r, expected %r" % (name, (state, value), as_it_lies))
-    if shared:
-        shutil.rmtree(shared)
+    try:
+        for i, (name, primary, logs, applied, as_it_lies) in enumerate(CASES):
+            unreadable = any(isinstance(data, Unreadable) for data in logs.values())
+            if unreadable and os.geteuid() == 0 and not user:
+                skipped.append("%s: run as root, without nobody or setpriv to read as" % name)
+                continue
+            folder = os.path.join(shared if unreadable and user else work, "case%d" % i)
+            write_case(folder, dict(logs, SOFTWARE=primary))
+            path = os.path.join(folder, "SOFTWARE")
+            as_user = user if unreadable else None
+            state, report, value = read(reader_for_user if as_user else reader, path, False,
+                                        as_user)
+            want = applied[1].replace("{dir}", folder)
+            if (state, value) != (applied[0], applied[2]) or not report.startswith(want):
+                failures.append("%s: %r, expected %r" % (name, (state, report, value), applied))
+            state, _, value = read(reader, path, True)
+            if (state, value) != as_it_lies:
+                failures.append("%s, --no-logs: %r, expected %r"
+                                % (name, (state, value), as_it_lies))
+    finally:
+        if shared:
+            shutil.rmtree(shared)
     for failure in failures:
         print("FAIL: " + failure)
     for skip in skipped:
