@@ -3,12 +3,14 @@
 transaction log beside it, against the same hive clean, as whole processes
 (hive_get, which applies the logs as tamsket-cli does).
 
-    log_bench.py HIVE_GET HIVE_DIR [--rounds N]
+    log_bench.py HIVE_GET HIVE_DIR [--rounds N] [--also NAME=HIVE_GET ...]
 
 The logs (tests/hive/make_log.py's format) hold entries of 16 pages each,
 pages spread over the whole hive and logged with the bytes they already
 have, so every variant gives the same value and the lookup still checks it.
 Reports the median wall time (hyperfine) and the peak RSS (/usr/bin/time -v).
+--also times another build's hive_get (an earlier commit's, say) in the same
+hyperfine runs, each variant by each reader in turn.
 """
 
 import os
@@ -52,6 +54,8 @@ def write_log(hive, path, megabytes):
 def main():
     hive_get, directory = sys.argv[1], sys.argv[2]
     rounds = int(sys.argv[sys.argv.index("--rounds") + 1]) if "--rounds" in sys.argv else 5
+    readers = [("", hive_get)] + [tuple(sys.argv[i + 1].split("=", 1))
+                                  for i, a in enumerate(sys.argv) if a == "--also"]
     (clean,) = ensure_hives(directory, only=[130])
     variants = [("clean", clean, None)]
     for mb in (1, 16):
@@ -61,16 +65,18 @@ def main():
         dirty_copy(clean, path)
         entries = write_log(path, path + ".LOG1", mb)
         variants.append(("%d MB LOG1 (%d entries)" % (mb, entries), path, mb))
+    variants = [(name + (" [%s]" % label if label else ""), path, reader)
+                for name, path, _ in variants for label, reader in readers]
     expected = None
-    for name, path, _ in variants:
-        out = subprocess.run([hive_get, path, "-"], input="%s\t%s\n" % (KEY, VALUE), text=True,
+    for name, path, reader in variants:
+        out = subprocess.run([reader, path, "-"], input="%s\t%s\n" % (KEY, VALUE), text=True,
                              capture_output=True, check=True).stdout.split("\n")
         state, answer = out[0].split("\t"), out[1]
         expected = expected or answer
-        if answer != expected or state[1] != ("clean" if name == "clean" else "recovered"):
+        if answer != expected or state[1] != ("clean" if name.startswith("clean") else "recovered"):
             raise SystemExit("%s: %s / %s" % (name, out[0], answer[:40]))
         print("  %s: %s, %s" % (name, state[1], state[4] or "no logs"))
-    commands = [[hive_get, path, KEY, VALUE] for _, path, _ in variants]
+    commands = [[reader, path, KEY, VALUE] for _, path, reader in variants]
     times = [[] for _ in variants]
     rss = [0 for _ in variants]
     for _ in range(rounds):
@@ -78,9 +84,10 @@ def main():
             times[i] += t
         for i, command in enumerate(commands):
             rss[i] = max(rss[i], peak_rss_kib(command))
-    print("%-28s %9s %8s" % ("130 MB hive", "ms", "RSS MB"))
+    width = max(28, max(len(name) for name, _, _ in variants))
+    print("%-*s %9s %8s" % (width, "130 MB hive", "ms", "RSS MB"))
     for (name, _, _), t, r in zip(variants, times, rss):
-        print("%-28s %9.2f %8.1f" % (name, statistics.median(t) * 1000, r / 1024))
+        print("%-*s %9.2f %8.1f" % (width, name, statistics.median(t) * 1000, r / 1024))
     print("time: median of %d hyperfine runs each, in %d rounds; RSS: largest of %d runs"
           % (3 * rounds, rounds, rounds))
 

@@ -45,6 +45,7 @@ void applyHiveState(const hive::Hive& file, hive::Logs logs, KeyRecord& record) 
   record.hasLogFiles = file.hasLogFiles();
   if (!file.logReport().empty()) record.logs = file.logReport();
   if (logs == hive::Logs::ignore && file.state() == HiveState::dirty) {
+    record.logsIgnored = true;
     record.logs = "not applied (--no-logs)";
   }
 }

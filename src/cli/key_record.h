@@ -47,6 +47,7 @@ struct KeyRecord {
   std::optional<std::uint64_t> valueSize;
   std::optional<HiveState> hiveState;
   bool hasLogFiles = false;  // a dirty hive's .LOG, .LOG1 or .LOG2 lie beside it
+  bool logsIgnored = false;  // read as it lies (--no-logs)
   ErrorCode errorCode;       // set for error and invalid records
   std::string errorMessage;
   std::string hint;                 // why the record may not be what was meant, for people

@@ -93,7 +93,10 @@ std::string describeState(const KeyRecord& r) {
            "applied as Windows applies them";
   }
   state += "; hive dirty: it was not closed cleanly";
-  if (r.hasLogFiles) state += ", and the changes kept in its log files are not applied";
+  if (r.hasLogFiles) {
+    state += r.logsIgnored ? ", and the changes kept in its log files are not applied"
+                           : ", and the changes kept in its log files could not all be applied";
+  }
   return state + ", so the key may be out of date";
 }
 

@@ -575,7 +575,7 @@ Result<Hive> Hive::load(std::unique_ptr<ByteSource> source, std::vector<LogFile>
       }
       impl->source = std::move(recovery.source);
       impl->logReport = recovery.report;
-      if (recovery.applied) impl->state = HiveState::recovered;
+      if (recovery.complete) impl->state = HiveState::recovered;
       if (auto e = impl->readAt(0, base, kBaseBlockSize)) return *e;
       block = parseBaseBlock(base);
     }

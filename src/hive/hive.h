@@ -48,10 +48,12 @@ template <typename T>
 using Result = tamsket::Result<T, Error>;
 
 // Clean: the base block's sequence numbers agree and its checksum is right.
-// Dirty: the hive was not closed cleanly and is read as it lies: its contents
-// may be older than the transaction logs beside it (none, none usable, or not
-// applied). Recovered: it was not closed cleanly, and its logs were applied
-// in memory as Windows applies them when it loads the hive.
+// Dirty: the hive was not closed cleanly and is read as it lies, or with only
+// part of its logs: its contents may be older than the transaction logs beside
+// it (none, none usable, not applied, or one that could not be read or whose
+// entries stop short). Recovered: it was not closed cleanly, every log beside
+// it was read, and their entries were applied in memory to their end, as
+// Windows applies them when it loads the hive.
 enum class HiveState { clean, dirty, recovered };
 
 // Whether a dirty hive's transaction logs are applied, or the file read as it lies.

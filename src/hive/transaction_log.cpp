@@ -24,7 +24,6 @@ namespace hive {
 
 namespace {
 
-constexpr std::uint64_t kMarvinSeed = 14219357686671994754ULL;
 constexpr std::size_t kSector = 512;
 constexpr std::size_t kEntryHeader = 40;
 
@@ -117,6 +116,9 @@ struct LogHeader {
   std::uint8_t sector[kSector] = {};
   BaseBlock base;
   std::string problem;  // why the log cannot be used
+  // It could not be read, or was not this hive's log: what it held is unknown.
+  // An empty file holds nothing (Windows keeps an empty .LOG beside .LOG1 and .LOG2).
+  bool unread = false;
 };
 
 std::u16string fileNameOf(const std::uint8_t* block) {
@@ -131,12 +133,14 @@ std::u16string fileNameOf(const std::uint8_t* block) {
 LogHeader readHeader(const LogFile& log, const std::uint8_t* primaryBase, bool primaryValid) {
   LogHeader h;
   h.file = &log;
+  h.unread = true;
   if (!log.bytes) {
     h.problem = log.openProblem;
     return h;
   }
   if (log.bytes->size() < kSector) {
     h.problem = log.bytes->size() ? "too short for a transaction log" : "empty";
+    h.unread = log.bytes->size() != 0;
     return h;
   }
   h.problem = readLog(log, 0, h.sector, kSector);
@@ -152,6 +156,7 @@ LogHeader readHeader(const LogFile& log, const std::uint8_t* primaryBase, bool p
     const std::u16string name = fileNameOf(h.sector);
     h.problem = "a log of another hive (" + text::utf16ToUtf8(name.data(), name.size()) + ")";
   }
+  h.unread = !h.problem.empty();
   return h;
 }
 
@@ -162,14 +167,18 @@ struct Entry {
   std::uint64_t at = 0;
   std::uint32_t size = 0;
   std::uint32_t sequence = 0;
+  bool numbered = false;  // its header was read: `sequence` is what it claims
   std::uint32_t binsSize = 0;
-  std::size_t order = 0;  // among the entries of all files
+  std::uint64_t hashes[2] = {};  // as its header gives them
+  std::size_t order = 0;         // among the entries of all files
 };
 
 // Reads and checks the entry at `at` into `bytes`: "" when it is sound,
-// "end" where the entries end, else what is wrong with it.
+// "end" where the entries end, else what is wrong with it. `hashed`: this
+// entry as an earlier read found it, its hashes checked; hashing it again, most
+// of the work, is spared while its header is still the same.
 std::string readEntry(const LogHeader& log, std::uint64_t at, std::vector<std::uint8_t>& bytes,
-                      Entry& entry) {
+                      Entry& entry, const Entry* hashed = nullptr) {
   const std::uint64_t fileSize = log.file->bytes->size();
   std::uint8_t h[kEntryHeader];
   if (fileSize - at < 4) return "end";
@@ -183,7 +192,10 @@ std::string readEntry(const LogHeader& log, std::uint64_t at, std::vector<std::u
   entry.at = at;
   entry.size = le32(h + 4);
   entry.sequence = le32(h + 12);
+  entry.numbered = true;
   entry.binsSize = le32(h + 16);
+  entry.hashes[0] = le64(h + 24);
+  entry.hashes[1] = le64(h + 32);
   const std::uint32_t pages = le32(h + 20);
   if (entry.size < kEntryHeader || entry.size % kSector != 0) {
     return "has a size of " + hex(entry.size) + ", not a whole number of sectors";
@@ -192,9 +204,16 @@ std::string readEntry(const LogHeader& log, std::uint64_t at, std::vector<std::u
   bytes.resize(entry.size);
   problem = readLog(*log.file, at, bytes.data(), bytes.size());
   if (!problem.empty()) return problem;
-  if (marvin32(kMarvinSeed, bytes.data() + kEntryHeader, entry.size - kEntryHeader) !=
-          le64(h + 24) ||
-      marvin32(kMarvinSeed, bytes.data(), 32) != le64(h + 32)) {
+  // The pages are laid out as `bytes` says; it must say what was checked.
+  if (std::memcmp(bytes.data(), h, kEntryHeader) != 0) return "changed while it was read";
+  if (hashed) {
+    if (hashed->size != entry.size || hashed->sequence != entry.sequence ||
+        hashed->hashes[0] != entry.hashes[0] || hashed->hashes[1] != entry.hashes[1]) {
+      return "changed since it was read";
+    }
+  } else if (marvin32(kLogEntrySeed, bytes.data() + kEntryHeader, entry.size - kEntryHeader) !=
+                 entry.hashes[0] ||
+             marvin32(kLogEntrySeed, bytes.data(), 32) != entry.hashes[1]) {
     return "fails its hash";
   }
   if (entry.binsSize == 0 || entry.binsSize % 4096 != 0) {
@@ -231,7 +250,7 @@ void applyEntry(const std::vector<std::uint8_t>& bytes, RecoveredSource& hive) {
 struct EntryScan {
   std::vector<Entry> entries;
   std::string damage;  // "" at a clean end
-  std::size_t damagedIndex = 0;
+  Entry damaged;       // the entry that has it: its index, its number if it could be read
 };
 
 EntryScan scanEntries(const LogHeader& log) {
@@ -246,7 +265,7 @@ EntryScan scanEntries(const LogHeader& log) {
     if (problem == "end") break;
     if (!problem.empty()) {
       scan.damage = problem;
-      scan.damagedIndex = index;
+      scan.damaged = entry;
       break;
     }
     scan.entries.push_back(entry);
@@ -265,8 +284,10 @@ std::string namesOf(const std::vector<const LogHeader*>& logs) {
 }
 
 // The new format: the entries of both files from the hive's sequence number on,
-// in sequence order, stopping at the first that is missing or damaged.
-void applyNewFormat(const std::vector<const LogHeader*>& logs, std::uint32_t firstSequence,
+// in sequence order, stopping at the first that is missing or damaged. Returns
+// whether they ran to their end: no entry left past the stop, and no damage
+// where an entry still needed could lie.
+bool applyNewFormat(const std::vector<const LogHeader*>& logs, std::uint32_t firstSequence,
                     RecoveredSource& hive, Recovery& recovery, std::vector<std::string>& notes) {
   std::vector<EntryScan> scans;
   std::vector<Entry> all;
@@ -290,13 +311,19 @@ void applyNewFormat(const std::vector<const LogHeader*>& logs, std::uint32_t fir
   std::vector<const LogHeader*> used;
   const Entry* last = nullptr;
   std::vector<std::uint8_t> bytes;
+  std::vector<std::string> damage;
   for (const Entry& entry : all) {
     if (entry.sequence != next) {
       if (entry.sequence < next) continue;  // applied already, or older than the hive
       break;
     }
     Entry again;
-    if (!readEntry(*entry.log, entry.at, bytes, again).empty()) break;  // changed meanwhile
+    const std::string problem = readEntry(*entry.log, entry.at, bytes, again, &entry);
+    if (!problem.empty()) {  // changed or failed since it was scanned
+      damage.push_back(entry.log->file->name + ": entry " + std::to_string(entry.index) + " " +
+                       problem);
+      break;
+    }
     applyEntry(bytes, hive);
     hive.setBinsSize(entry.binsSize);
     if (std::find(used.begin(), used.end(), entry.log) == used.end()) used.push_back(entry.log);
@@ -304,46 +331,42 @@ void applyNewFormat(const std::vector<const LogHeader*>& logs, std::uint32_t fir
     ++applied;
     ++next;
   }
-  // Damage matters where the entries stopped: right after the last one
-  // applied, or in a file none of whose entries were.
-  std::string damage;
-  for (std::size_t i = 0; i < scans.size() && damage.empty(); ++i) {
+  // Damage matters where an entry still needed could lie: right after the
+  // last one applied, in a file none of whose entries were, or in an entry
+  // whose number, when it could be read, is not older than the one needed.
+  for (std::size_t i = 0; i < scans.size(); ++i) {
     const EntryScan& scan = scans[i];
     if (scan.damage.empty()) continue;
     const bool atTheStop = scan.entries.empty()
                                ? applied == 0
                                : last && last->log == logs[i] && last->index == scan.entries.size();
-    if (atTheStop) {
-      damage =
-          logs[i]->file->name + ": entry " + std::to_string(scan.damagedIndex) + " " + scan.damage;
+    if (atTheStop || !scan.damaged.numbered || scan.damaged.sequence >= next) {
+      damage.push_back(logs[i]->file->name + ": entry " + std::to_string(scan.damaged.index) + " " +
+                       scan.damage);
     }
   }
+  const auto after =
+      std::find_if(all.begin(), all.end(), [&](const Entry& e) { return e.sequence > next; });
+  const bool complete = damage.empty() && after == all.end();
   if (applied) {
     recovery.applied = true;
     putLe32(hive.base() + base_field::kPrimarySequence, last->sequence);
     putLe32(hive.base() + base_field::kSecondarySequence, last->sequence);
     putLe32(hive.base() + base_field::kBinsSize, last->binsSize);
     storeBaseBlockChecksum(hive.base());
-    if (!damage.empty()) {
-      notes.push_back(damage + "; " + std::to_string(applied) + " applied");
-    } else {
-      notes.push_back("applied " + plural(applied, "entry", "entries") + " from " + namesOf(used));
-      const auto after =
-          std::find_if(all.begin(), all.end(), [&](const Entry& e) { return e.sequence > next; });
-      if (after != all.end()) {
-        notes.back() += "; " + after->log->file->name + " goes on at sequence number " +
-                        std::to_string(after->sequence) + ", not " + std::to_string(next);
-      }
+    notes.push_back("applied " + plural(applied, "entry", "entries") + " from " + namesOf(used));
+    notes.insert(notes.end(), damage.begin(), damage.end());
+    if (after != all.end()) {
+      notes.push_back(after->log->file->name + " goes on at sequence number " +
+                      std::to_string(after->sequence) + ", not " + std::to_string(next));
     }
-    return;
+    return complete;
   }
   if (!damage.empty()) {
-    notes.push_back(damage);
+    notes.insert(notes.end(), damage.begin(), damage.end());
   } else if (all.empty()) {
     notes.push_back(namesOf(logs) + (logs.size() == 1 ? " holds" : " hold") + " no entries");
   } else {
-    const auto after =
-        std::find_if(all.begin(), all.end(), [&](const Entry& e) { return e.sequence > next; });
     notes.push_back(after == all.end()
                         ? namesOf(logs) + ": no entry is newer than the hive (sequence number " +
                               std::to_string(firstSequence) + ")"
@@ -351,6 +374,7 @@ void applyNewFormat(const std::vector<const LogHeader*>& logs, std::uint32_t fir
                               std::to_string(after->sequence) + ", the hive needs " +
                               std::to_string(firstSequence));
   }
+  return complete;
 }
 
 // The old format: the dirty sectors of one log written at the same time as
@@ -442,43 +466,24 @@ Recovery recoverHive(std::unique_ptr<ByteSource> primary, const std::uint8_t* ba
   for (const LogFile& log : logs) {
     headers.push_back(readHeader(log, base, primaryBase.checksumValid));
   }
-  // Notes on logs that cannot be used are told only when nothing could be applied.
+  // Notes on logs that cannot be used are told when nothing could be applied;
+  // on those that could not be read, always: what they held is missing.
   std::vector<std::string> unusable;
+  std::vector<std::string> unread;
   std::vector<std::string> notes;
   std::vector<const LogHeader*> newFormat;
   std::vector<const LogHeader*> oldFormat;
+  bool complete = true;
   for (const LogHeader& h : headers) {
     if (!h.problem.empty()) {
       unusable.push_back(h.file->name + ": " + h.problem);
+      if (h.unread) unread.push_back(unusable.back());
+      complete = complete && !h.unread;
     } else {
       (h.base.fileType == kNewFormatLog ? newFormat : oldFormat).push_back(&h);
     }
   }
   auto hive = std::make_unique<RecoveredSource>(std::move(primary), base);
-  // A primary whose base block is damaged takes a log's; of the new format's,
-  // the oldest, so that every entry after it can follow.
-  std::uint32_t firstSequence = primaryBase.primarySequence;
-  if (!primaryBase.checksumValid) {
-    const LogHeader* from = nullptr;
-    for (const LogHeader* h : newFormat) {
-      if (!from || h->base.primarySequence < from->base.primarySequence) from = h;
-    }
-    for (const LogHeader* h : oldFormat) {
-      if (!from && h->base.primarySequence == h->base.secondarySequence) from = h;
-    }
-    if (!from) {
-      recovery.report = joined(unusable);
-      return recovery;
-    }
-    std::memcpy(hive->base(), from->sector, kSector);
-    putLe32(hive->base() + base_field::kFileType, kPrimaryFile);
-    storeBaseBlockChecksum(hive->base());
-    hive->setBinsSize(from->base.binsSize);
-    firstSequence = from->base.primarySequence;
-    recovery.baseRecovered = true;
-    notes.push_back("base block taken from " + from->file->name);
-  }
-  if (!newFormat.empty()) applyNewFormat(newFormat, firstSequence, *hive, recovery, notes);
   // An old-format log applies when it was written with the primary's base
   // block (the same timestamp; the first bin keeps a copy for a damaged one).
   std::uint64_t timestamp = primaryBase.timestamp;
@@ -487,20 +492,57 @@ Recovery recoverHive(std::unique_ptr<ByteSource> primary, const std::uint8_t* ba
       hive->read(kBinsStart + 20, stamp, 8).outcome == ReadStatus::Outcome::complete) {
     timestamp = le64(stamp);
   }
+  // A primary whose base block is damaged takes a log's: of the new format's,
+  // the oldest, so that every entry after it can follow; of the old format's,
+  // one written to its end, written with the hive if one was.
+  std::uint32_t firstSequence = primaryBase.primarySequence;
+  const LogHeader* baseFrom = nullptr;
+  if (!primaryBase.checksumValid) {
+    for (const LogHeader* h : newFormat) {
+      if (!baseFrom || h->base.primarySequence < baseFrom->base.primarySequence) baseFrom = h;
+    }
+    for (const LogHeader* h : oldFormat) {
+      if (newFormat.empty() && h->base.primarySequence == h->base.secondarySequence &&
+          (!baseFrom ||
+           (h->base.timestamp == timestamp && baseFrom->base.timestamp != timestamp))) {
+        baseFrom = h;
+      }
+    }
+    if (!baseFrom) {
+      recovery.report = joined(unusable);
+      return recovery;
+    }
+    std::memcpy(hive->base(), baseFrom->sector, kSector);
+    putLe32(hive->base() + base_field::kFileType, kPrimaryFile);
+    storeBaseBlockChecksum(hive->base());
+    hive->setBinsSize(baseFrom->base.binsSize);
+    firstSequence = baseFrom->base.primarySequence;
+    recovery.baseRecovered = true;
+    notes.push_back("base block taken from " + baseFrom->file->name);
+  }
+  if (!newFormat.empty()) {
+    complete = applyNewFormat(newFormat, firstSequence, *hive, recovery, notes) && complete;
+  }
+  // The log that gave the base block is the hive's state as it logged it: it
+  // applies whatever time the damaged primary gives.
   for (const LogHeader* h : oldFormat) {
     if (recovery.applied) break;
     if (h->base.primarySequence != h->base.secondarySequence) {
       notes.push_back(h->file->name + ": it was not written to its end");
-    } else if (h->base.timestamp != timestamp) {
+    } else if (h != baseFrom && h->base.timestamp != timestamp) {
       notes.push_back(h->file->name + ": written at another time than the hive");
     } else {
       applyOldFormat(*h, *hive, recovery, notes);
     }
   }
-  if (!recovery.applied) {
+  if (recovery.applied) {
+    notes.insert(notes.end(), unread.begin(), unread.end());
+    if (!complete) notes.push_back("the hive may lack later changes");
+  } else {
     notes.insert(notes.begin(), unusable.begin(), unusable.end());
     if (!notes.empty()) notes.back() += "; none applied";
   }
+  recovery.complete = recovery.applied && complete;
   recovery.report = joined(notes);
   recovery.source = std::move(hive);
   return recovery;

@@ -20,6 +20,7 @@ struct Recovery {
   // recovered base block; the primary itself when nothing was laid over it.
   std::unique_ptr<ByteSource> source;
   bool applied = false;        // logged pages were laid over the primary
+  bool complete = false;       // applied, every log was read, and the entries ran to their end
   bool baseRecovered = false;  // the base block came from a log
   std::string report;          // one line for people: what was done, or why nothing was
 };

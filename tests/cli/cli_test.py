@@ -149,8 +149,10 @@ class HiveSources(unittest.TestCase):
                       out.decode())
         open(path + ".LOG1", "wb").close()
         status, out, _ = cli("--hive", path)
-        self.assertIn("the changes kept in its log files are not applied", out.decode())
+        self.assertIn("the changes kept in its log files could not all be applied", out.decode())
         self.assertIn("logs        SOFTWARE.LOG1: empty; none applied", out.decode())
+        status, out, _ = cli("--no-logs", "--hive", path)
+        self.assertIn("the changes kept in its log files are not applied", out.decode())
 
     def test_applies_a_dirty_hives_logs_unless_told_not_to(self):
         config = "logs/Windows/System32/config/"
