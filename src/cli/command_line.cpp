@@ -187,12 +187,13 @@ std::string usageText(bool hasRegistry, bool readsImages) {
       "done. --no-logs reads every hive file as it lies on disk.\n"
       "\n"
       "\n";
-  std::vector<std::string> codes = {"cannot-open", "not-a-file", "in-use", "not-a-registry-file",
-                                    "truncated", "read-error", "unsupported-version",
-                                    "corrupt (hive files)"};
+  std::vector<std::string> codes = {"cannot-open",         "not-a-file",          "in-use",
+                                    "not-a-registry-file", "truncated",           "read-error",
+                                    "unsupported-version", "corrupt (hive files)"};
   if (readsImages) {
-    codes.insert(codes.end(), {"no-hive-found (--windows, --image)", "not-a-disk-image",
-                               "no-ntfs-volume", "encrypted-volume", "damaged-image (--image)"});
+    codes.insert(codes.end(),
+                 {"no-hive-found (--windows, --image)", "not-a-disk-image", "no-ntfs-volume",
+                  "encrypted-volume", "damaged-image", "no-image-support (--image)"});
   } else {
     codes.push_back("no-hive-found (--windows)");
   }
