@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
-"""Packs the release from the dist-* builds: two Windows zips, a Debian package, SHA256SUMS.
+"""Packs the release from the dist-* builds: two Windows zips, two Debian packages, SHA256SUMS.
 
     make_dist.py OUT_DIR [--sign CERT.pfx [--gpg-key ID]]
     (run from the top of the tree, after the three dist-* builds, with SOURCE_DATE_EPOCH set)
 
 Every byte written depends only on the builds and the tree: file times come from
 SOURCE_DATE_EPOCH (the last commit's time, set by ./dev.sh dist), zip entries are written in
-a fixed order with fixed attributes, and the package's files belong to root with fixed modes.
+a fixed order with fixed attributes, and the packages' files belong to root with fixed modes.
 
 --sign gives the Windows programs an Authenticode signature (osslsigncode, SHA-256) before
 they are zipped; the certificate's password is read from the file TAMSKET_SIGN_PASSWORD_FILE
@@ -33,6 +33,8 @@ import zipfile
 TOP = pathlib.Path(__file__).resolve().parent.parent
 BUILD = TOP / "build"
 PACKAGE = "tamsket-cli"
+# The image module's package, which the program names when it is missing.
+IMAGES_PACKAGE = "tamsket-cli-images"
 MAINTAINER = "Tamsket developers <tamsket@example.org>"
 # Shown with the program's name in the Authenticode signature of a signed exe:
 # the maker's site, which the window's link opens.
@@ -107,65 +109,113 @@ def bash_completion(usage):
     return fill("tamsket-cli.bash-completion", OPTIONS=" ".join(sorted(options)), VALUES=cases)
 
 
-def build_deb(out_dir, shown, epoch, work):
-    shutil.rmtree(work, ignore_errors=True)
-    root = work / "debian" / PACKAGE  # the layout dpkg-shlibdeps expects
-    doc = root / "usr/share/doc" / PACKAGE
-    completions = root / "usr/share/bash-completion/completions"
-    for d in (root / "DEBIAN", root / "usr/bin", root / "usr/share/man/man1", doc, completions):
-        d.mkdir(parents=True)
-    program = root / "usr/bin" / PACKAGE
-    # As dh_strip strips a program.
+def strip_binary(built, installed):
+    """As dh_strip strips a program or a shared object."""
     subprocess.run(["strip", "--remove-section=.comment", "--remove-section=.note",
-                    "--strip-unneeded", "-o", str(program),
-                    str(BUILD / "dist-linux/src/cli" / PACKAGE)], check=True)
-    date = email.utils.formatdate(epoch, usegmt=True).replace("GMT", "+0000")
-    man = fill("tamsket-cli.1", VERSION=shown, DATE=time.strftime("%Y-%m-%d", time.gmtime(epoch)))
-    (root / "usr/share/man/man1/tamsket-cli.1.gz").write_bytes(gzip_n(man.encode()))
-    usage = subprocess.run([str(program), "--help"], capture_output=True, text=True, check=True)
-    (completions / PACKAGE).write_text(bash_completion(usage.stdout))
+                    "--strip-unneeded", "-o", str(installed), str(built)], check=True)
+
+
+def write_docs(root, name, shown, date):
+    """copyright and changelog.gz, which every package carries under its own name."""
+    doc = root / "usr/share/doc" / name
+    doc.mkdir(parents=True)
     (doc / "copyright").write_text(copyright_file((TOP / "LICENSE").read_text()))
     changelog = (f"{PACKAGE} ({shown}) unstable; urgency=medium\n\n"
                  f"  * Release {shown}.\n\n -- {MAINTAINER}  {date}\n")
     (doc / "changelog.gz").write_bytes(gzip_n(changelog.encode()))
 
-    (work / "debian/control").write_text(
-        f"Source: tamsket\n\nPackage: {PACKAGE}\nArchitecture: any\n")
-    shlibs = subprocess.run(["dpkg-shlibdeps", "-O", str(program.relative_to(work))], cwd=work,
+
+def pack_deb(work, root, fields, executables, out_dir, epoch):
+    """DEBIAN/control (fields, then Depends from dpkg-shlibdeps on the binaries), md5sums,
+    modes and times, then the .deb; executables: (path, whether it is run rather than loaded)."""
+    shlibs = subprocess.run(["dpkg-shlibdeps", "-O",
+                             *(str(p.relative_to(work)) for p, _ in executables)], cwd=work,
                             capture_output=True, text=True, check=True).stdout.strip()
-    depends = shlibs.removeprefix("shlibs:Depends=")
+    depends = ", ".join(d for d in (fields.pop("Depends", ""),
+                                    shlibs.removeprefix("shlibs:Depends=")) if d)
     files = sorted(p for p in root.rglob("*") if p.is_file() and "DEBIAN" not in p.parts)
     installed_kib = sum((p.stat().st_size + 1023) // 1024 for p in files)
+    control = {"Package": root.name,
+               # As dpkg-gencontrol writes it: only where it is not the package's own name.
+               **({"Source": PACKAGE} if root.name != PACKAGE else {}),
+               "Version": fields["Version"], "Architecture": fields["Architecture"],
+               "Maintainer": MAINTAINER, "Installed-Size": str(installed_kib), "Depends": depends,
+               **({"Suggests": fields["Suggests"]} if "Suggests" in fields else {}),
+               "Section": "admin", "Priority": "optional", "Description": fields["Description"]}
+    (root / "DEBIAN").mkdir()
+    (root / "DEBIAN/control").write_text("".join(f"{k}: {v}\n" for k, v in control.items()))
+    (root / "DEBIAN/md5sums").write_text("".join(
+        f"{hashlib.md5(p.read_bytes()).hexdigest()}  {p.relative_to(root)}\n" for p in files))
+
+    programs = {p for p, run in executables if run}
+    for p in [root, *root.rglob("*")]:
+        p.chmod(0o755 if p.is_dir() or p in programs else 0o644)
+        os.utime(p, (epoch, epoch), follow_symlinks=False)
+    deb = out_dir / f"{root.name}_{fields['Version']}_{fields['Architecture']}.deb"
+    # dpkg-deb takes the archive members' times from SOURCE_DATE_EPOCH too.
+    subprocess.run(["dpkg-deb", "--root-owner-group", "-Zxz", "--threads-max=1", "--build",
+                    str(root), str(deb)], check=True, stdout=subprocess.DEVNULL,
+                   env={**os.environ, "SOURCE_DATE_EPOCH": str(epoch)})
+    return deb
+
+
+def build_debs(out_dir, shown, epoch, work):
+    """The program's package, and the image module's, which the program only suggests."""
+    shutil.rmtree(work, ignore_errors=True)
+    built = BUILD / "dist-linux/src"
+    # The build tree lays the module out relative to the program (src/cli) as the package
+    # does relative to usr/bin, so its path below src is its path below usr.
+    modules = sorted(built.rglob("*.so"))
+    if len(modules) != 1:
+        raise SystemExit(f"{built}: expected one image module, found {modules}")
     arch = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True,
                           check=True).stdout.strip()
-    (root / "DEBIAN/control").write_text(
-        f"Package: {PACKAGE}\n"
-        f"Version: {shown}\n"
-        f"Architecture: {arch}\n"
-        f"Maintainer: {MAINTAINER}\n"
-        f"Installed-Size: {installed_kib}\n"
-        f"Depends: {depends}\n"
-        "Section: admin\n"
-        "Priority: optional\n"
-        "Description: show the Microsoft Exchange product key from Windows registry hives\n"
+    date = email.utils.formatdate(epoch, usegmt=True).replace("GMT", "+0000")
+    common = {"Version": shown, "Architecture": arch}
+    # The layout dpkg-shlibdeps expects: debian/control naming the packages, each in debian/NAME.
+    (work / "debian").mkdir(parents=True)
+    (work / "debian/control").write_text(
+        f"Source: {PACKAGE}\n\nPackage: {PACKAGE}\nArchitecture: any\n\n"
+        f"Package: {IMAGES_PACKAGE}\nArchitecture: any\n")
+
+    root = work / "debian" / PACKAGE
+    completions = root / "usr/share/bash-completion/completions"
+    for d in (root / "usr/bin", root / "usr/share/man/man1", completions):
+        d.mkdir(parents=True)
+    program = root / "usr/bin" / PACKAGE
+    strip_binary(built / "cli" / PACKAGE, program)
+    man = fill("tamsket-cli.1", VERSION=shown, DATE=time.strftime("%Y-%m-%d", time.gmtime(epoch)))
+    (root / "usr/share/man/man1/tamsket-cli.1.gz").write_bytes(gzip_n(man.encode()))
+    usage = subprocess.run([str(program), "--help"], capture_output=True, text=True, check=True)
+    (completions / PACKAGE).write_text(bash_completion(usage.stdout))
+    write_docs(root, PACKAGE, shown, date)
+    program_deb = pack_deb(work, root, {
+        **common, "Suggests": IMAGES_PACKAGE,
+        "Description": "show the Microsoft Exchange product key from Windows registry hives\n"
         " tamsket-cli reads the DigitalProductId value under Microsoft\\Exchange\\Setup\n"
         " from the SOFTWARE registry hive of a Windows installation, for example on the\n"
         " disk of a machine that no longer starts, and decodes the Microsoft Exchange\n"
         " product key from it. It writes text, JSON Lines or CSV, and never writes to\n"
-        " the hive.\n")
-    (root / "DEBIAN/md5sums").write_text("".join(
-        f"{hashlib.md5(p.read_bytes()).hexdigest()}  {p.relative_to(root)}\n" for p in files))
+        " the hive.\n"
+        " .\n"
+        f" Reading disk images (--image) needs the package {IMAGES_PACKAGE}."},
+        [(program, True)], out_dir, epoch)
 
-    for p in [root, *root.rglob("*")]:
-        executable = p.is_dir() or p == program
-        p.chmod(0o755 if executable else 0o644)
-        os.utime(p, (epoch, epoch), follow_symlinks=False)
-    deb = out_dir / f"{PACKAGE}_{shown}_{arch}.deb"
-    # dpkg-deb takes the archive members' times from SOURCE_DATE_EPOCH too.
-    subprocess.run(["dpkg-deb", "--root-owner-group", "-Zxz", "--threads-max=1", "--build", str(root), str(deb)],
-                   check=True, stdout=subprocess.DEVNULL, env={**os.environ, "SOURCE_DATE_EPOCH":
-                                                               str(epoch)})
-    return deb
+    root = work / "debian" / IMAGES_PACKAGE
+    module = root / "usr" / modules[0].relative_to(built)
+    module.parent.mkdir(parents=True)
+    strip_binary(modules[0], module)
+    write_docs(root, IMAGES_PACKAGE, shown, date)
+    images_deb = pack_deb(work, root, {
+        **common, "Depends": f"{PACKAGE} (= {shown})",
+        "Description": "disk image support for tamsket-cli\n"
+        " With this package, tamsket-cli --image reads the Microsoft Exchange product\n"
+        " key from the SOFTWARE hives of the Windows installations in a disk image,\n"
+        " without mounting it: raw, VHD, VHDX, VMDK or E01, with an MBR or GPT\n"
+        " partition table or none. Images are read through The Sleuth Kit, opened\n"
+        " read-only, and never written to."},
+        [(module, False)], out_dir, epoch)
+    return [program_deb, images_deb]
 
 
 def sign_exe(unsigned, signed, pfx, password):
@@ -232,7 +282,7 @@ def main():
         path = out_dir / f"tamsket-{shown}-windows-{arch}.zip"
         write_zip(path, members, epoch)
         written.append(path)
-    written.append(build_deb(out_dir, shown, epoch, BUILD / "dist-deb"))
+    written += build_debs(out_dir, shown, epoch, BUILD / "dist-deb")
 
     sums = "".join(f"{hashlib.sha256(p.read_bytes()).hexdigest()}  {p.name}\n"
                    for p in sorted(written))

@@ -7,7 +7,7 @@ Each file FRESH_DIR's SHA256SUMS lists must be in SIGNED_DIR with the sum SIGNED
 SHA256SUMS gives it. A zip must hold the same members in the same order, with the same dates;
 each exe in it, once `osslsigncode remove-signature` has taken its signature off, must be the
 fresh build's exe byte for byte, and each other member the same bytes as built. Other files (the
-Debian package) must be the same bytes.
+Debian packages) must be the same bytes.
 
 That comparison is exact, with nothing normalised, because signing changes only three things,
 all of which remove-signature restores: it appends the certificate table (removed: the file is

@@ -389,7 +389,7 @@ class CommandLine(unittest.TestCase):
         status, out, err = cli("--help")
         self.assertEqual((status, err), (0, ""))
         for said in ("--hive FILE", "--hive=FILE", "not-a-file", "read-error", "no-hive-found",
-                     "not 2>&1 | jq"):
+                     "no-image-support", "not 2>&1 | jq"):
             self.assertIn(said, out.decode())
         self.assertNotIn("--computer", out.decode())
         status, out, _ = cli("--version")

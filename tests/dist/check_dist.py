@@ -3,8 +3,8 @@
 
     check_dist.py DIST_DIR [--no-install]
 
-- SHA256SUMS lists exactly the zips and the package, with their right sums (a signed release
-  also holds SHA256SUMS.asc);
+- SHA256SUMS lists exactly the zips and the two packages, with their right sums (a signed
+  release also holds SHA256SUMS.asc);
 - each zip holds tamsket.exe, tamsket-cli.exe, README.txt and LICENSE.txt, in that order, dated
   as the last commit; the texts have CR LF line ends; the unpacked tamsket.exe passes
   tests/pe/check_pe.py with the exe check's own arguments, tamsket-cli.exe is an exe of the
@@ -12,9 +12,13 @@
 - README.txt and the man page name every option the program has, and none it lacks;
 - the packaged bash completion offers exactly the options of the program's usage, and paths
   (folders for --windows) after those that take one;
-- the package holds exactly its files, owned by root and dated as the last commit; installed
-  with dpkg -i, /usr/bin/tamsket-cli tells its version, reads a key from a hive, `man
-  tamsket-cli` shows its page, lintian finds no errors; dpkg -r removes it again.
+- each package holds exactly its files, owned by root and dated as the last commit; the
+  program's depends on no image library and suggests the images package, which depends on the
+  program of its version and on The Sleuth Kit; lintian finds no errors in either;
+- tamsket-cli installed alone with dpkg -i: /usr/bin/tamsket-cli tells its version, maps no
+  image library, reads a key from a hive, answers --image with no-image-support naming the
+  images package, and `man tamsket-cli` shows its page; with the images package installed too,
+  --image reads the key from a disk image; dpkg -r removes both again.
 --no-install skips what needs root (dpkg -i, the installed program, man, dpkg -r).
 Exit status: 0 all good, 1 a check failed.
 """
@@ -28,18 +32,32 @@ import re
 import shutil
 import subprocess
 import sys
+import tarfile
 import tempfile
 import time
 import zipfile
 
 TOP = pathlib.Path(__file__).resolve().parents[2]
 PACKAGE = "tamsket-cli"
+IMAGES_PACKAGE = "tamsket-cli-images"
 ZIP_MEMBERS = ["tamsket.exe", "tamsket-cli.exe", "README.txt", "LICENSE.txt"]
 # Zip name's architecture -> check_pe.py's.
 ARCHES = {"x86": "x86", "x64": "amd64"}
-DEB_FILES = ["usr/bin/tamsket-cli", "usr/share/bash-completion/completions/tamsket-cli",
-             "usr/share/doc/tamsket-cli/changelog.gz",
-             "usr/share/doc/tamsket-cli/copyright", "usr/share/man/man1/tamsket-cli.1.gz"]
+# Each package's files; the module where Debian keeps a program's private libraries.
+MULTIARCH = subprocess.run(["dpkg-architecture", "-qDEB_HOST_MULTIARCH"], capture_output=True,
+                           text=True, check=True).stdout.strip()
+DEB_FILES = {
+    PACKAGE: ["usr/bin/tamsket-cli", "usr/share/bash-completion/completions/tamsket-cli",
+              "usr/share/doc/tamsket-cli/changelog.gz",
+              "usr/share/doc/tamsket-cli/copyright", "usr/share/man/man1/tamsket-cli.1.gz"],
+    IMAGES_PACKAGE: [f"usr/lib/{MULTIARCH}/tamsket/tamsket-image.so",
+                     "usr/share/doc/tamsket-cli-images/changelog.gz",
+                     "usr/share/doc/tamsket-cli-images/copyright"],
+}
+# The libraries that read images, and those they bring in: none may reach the program alone.
+IMAGE_LIBRARIES = ["libtsk", "libewf", "libvhdi", "libvmdk", "libafflib", "libcurl", "libbfio"]
+# A volume image from the --image tests' fixtures; its hive holds the sample value.
+IMAGE_MEMBER = "bare-ntfs.raw"
 # The made-up value of tools/sample_product_id.py, and what it decodes to.
 SAMPLE_KEY = "M3R7T-JV33T-PWDB4-F9XM2-RYBVD"
 SAMPLE_PRODUCT_ID = "65317-308-1234567-45296"
@@ -142,7 +160,7 @@ def check_zip(path, arch, project, shown, epoch, options, work):
         check(pe.returncode == 0, f"{path.name}: {program}.exe fails check_pe.py:\n{pe.stderr}")
 
 
-def check_deb_contents(deb, epoch):
+def check_deb_contents(deb, package, shown, epoch):
     # dpkg-deb shows the times in the local time zone.
     listing = run("dpkg-deb", "--contents", str(deb), env={**os.environ, "TZ": "UTC"})
     listing = listing.stdout.splitlines()
@@ -154,15 +172,32 @@ def check_deb_contents(deb, epoch):
         check(f"{day} {clock}" == stamp, f"{deb.name}: {name} dated {day} {clock}, not {stamp}")
         if not mode.startswith("d"):
             files.append(name.removeprefix("./"))
+            # Only the program is run; a shared object is loaded, and lintian wants it 644.
             wanted = "-rwxr-xr-x" if name.endswith("/bin/" + PACKAGE) else "-rw-r--r--"
             check(mode == wanted, f"{deb.name}: {name} has mode {mode}, expected {wanted}")
-    check(sorted(files) == DEB_FILES, f"{deb.name} holds {sorted(files)}, expected {DEB_FILES}")
-    depends = run("dpkg-deb", "--field", str(deb), "Depends").stdout.strip()
-    print(f"{deb.name}: Depends: {depends}")
-    # The program is linked against the C and C++ runtimes; each must be a dependency.
+    check(sorted(files) == DEB_FILES[package],
+          f"{deb.name} holds {sorted(files)}, expected {DEB_FILES[package]}")
+    fields = {f: run("dpkg-deb", "--field", str(deb), f).stdout.strip()
+              for f in ("Package", "Version", "Depends", "Suggests", "Recommends")}
+    print(f"{deb.name}: Depends: {fields['Depends']}")
+    check((fields["Package"], fields["Version"]) == (package, shown),
+          f"{deb.name} is {fields['Package']} {fields['Version']}, expected {package} {shown}")
+    depends = fields["Depends"].split(", ")
+    # Both are linked against the C and C++ runtimes; each must be a dependency.
     for library in ("libc6", "libstdc++6", "libgcc-s1"):
-        check(re.search(rf"(^|, ){re.escape(library)}\b", depends),
-              f"{deb.name}: Depends ({depends}) lacks {library}")
+        check(any(re.match(rf"{re.escape(library)}\b", d) for d in depends),
+              f"{deb.name}: Depends ({fields['Depends']}) lacks {library}")
+    images = [d for d in depends if d.startswith(tuple(IMAGE_LIBRARIES))]
+    if package == PACKAGE:
+        check(not images, f"{deb.name} depends on image libraries: {images}")
+        check((fields["Suggests"], fields["Recommends"]) == (IMAGES_PACKAGE, ""),
+              f"{deb.name}: Suggests {fields['Suggests']!r}, Recommends "
+              f"{fields['Recommends']!r}; expected to suggest {IMAGES_PACKAGE} only")
+    else:
+        check(f"{PACKAGE} (= {shown})" in depends,
+              f"{deb.name}: Depends ({fields['Depends']}) lacks {PACKAGE} (= {shown})")
+        check(any(re.match(r"libtsk\d", d) for d in depends),
+              f"{deb.name}: Depends ({fields['Depends']}) lacks The Sleuth Kit (libtsk)")
 
 
 def dpkg(*args):
@@ -176,25 +211,38 @@ def dpkg(*args):
     return done
 
 
-def check_installed(deb, shown, work):
-    before = run("dpkg-query", "-W", "-f=${Status}", PACKAGE).stdout
-    if not check("installed" not in before.split(),
-                 f"{PACKAGE} is installed already; not replacing it ({before})"):
-        return
-    installed = dpkg("-i", str(deb))
-    if not check(installed.returncode == 0, f"dpkg -i failed:\n{installed.stderr}"):
+def json_records(done):
+    try:
+        return [json.loads(line) for line in done.stdout.splitlines()]
+    except json.JSONDecodeError:
+        return done.stdout
+
+
+def check_installed(debs, shown, work):
+    for package in debs:
+        before = run("dpkg-query", "-W", "-f=${Status}", package).stdout
+        if not check("installed" not in before.split(),
+                     f"{package} is installed already; not replacing it ({before})"):
+            return
+    installed = dpkg("-i", str(debs[PACKAGE]))
+    if not check(installed.returncode == 0, f"dpkg -i {PACKAGE} failed:\n{installed.stderr}"):
         return
     try:
         program = f"/usr/bin/{PACKAGE}"
         version = run(program, "--version")
         check(version.stdout == f"tamsket-cli {shown}\n" and version.returncode == 0,
               f"{program} --version said {version.stdout!r} (exit {version.returncode})")
+        libraries = run("ldd", program).stdout
+        mapped = [line.split()[0] for line in libraries.splitlines()
+                  if line.split() and line.split()[0].startswith(tuple(IMAGE_LIBRARIES))]
+        check(libraries and not mapped, f"{program} maps image libraries: {mapped or libraries}")
+        print(f"{program}: {len(libraries.splitlines())} lines of ldd, no image library")
         hive = work / "SOFTWARE"
         sample = run(sys.executable, str(TOP / "tools/sample_product_id.py")).stdout.strip()
         run(sys.executable, str(TOP / "tests/hive/make_hive.py"), str(hive), "--value",
             "Microsoft\\Exchange\\Setup", "DigitalProductId", "binary", sample, check=True)
         lookup = run(program, "--json", "--hive", str(hive))
-        records = [json.loads(line) for line in lookup.stdout.splitlines()]
+        records = json_records(lookup)
         # A hive without Wow6432Node is a 32-bit Windows' one: one view, the 32-bit one.
         wanted = {"source": "hive", "location": str(hive), "view": "32-bit", "status": "found",
                   "product": "Microsoft Exchange", "key": SAMPLE_KEY,
@@ -203,16 +251,45 @@ def check_installed(deb, shown, work):
         check(records == [wanted] and lookup.returncode == 0,
               f"{program} --hive gave {records} (exit {lookup.returncode}), expected [{wanted}]")
         print(f"{program} --hive: {records[0]['key'] if records else 'nothing'}")
+        image = work / IMAGE_MEMBER
+        with tarfile.open(TOP / "tests/image/images.tar.xz") as tar:
+            image.write_bytes(tar.extractfile(IMAGE_MEMBER).read())
+        alone = run(program, "--json", "--image", str(image))
+        records = json_records(alone)
+        got = [(r["source"], r["status"], (r["error"] or {}).get("code")) for r in records]
+        check(got == [("image", "error", "no-image-support")] and alone.returncode == 2 and
+              IMAGES_PACKAGE in records[0]["error"]["message"] and IMAGES_PACKAGE in alone.stderr,
+              f"{program} --image without {IMAGES_PACKAGE} gave {records} (exit "
+              f"{alone.returncode}), expected no-image-support naming {IMAGES_PACKAGE}")
+        print(f"{program} --image without {IMAGES_PACKAGE}: {alone.stderr.strip()}")
         installed_page = f"/usr/share/man/man1/{PACKAGE}.1.gz"
         check(os.path.exists(installed_page), f"dpkg -i left out {installed_page} "
                                               "(a path-exclude in /etc/dpkg/dpkg.cfg.d?)")
         page = run("man", "-P", "cat", PACKAGE, env={**os.environ, "MANWIDTH": "80"})
         check(page.returncode == 0 and re.search(r"^NAME\n\s+tamsket-cli - ", page.stdout, re.M),
               f"man {PACKAGE} shows no NAME section: {page.stdout[:200]!r} {page.stderr}")
+
+        installed = dpkg("-i", str(debs[IMAGES_PACKAGE]))
+        if not check(installed.returncode == 0,
+                     f"dpkg -i {IMAGES_PACKAGE} failed:\n{installed.stderr}"):
+            return
+        read = run(program, "--json", "--image", str(image))
+        records = json_records(read)
+        got = [{f: r[f] for f in ("source", "location", "view", "status", "key", "productId")}
+               for r in records if isinstance(r, dict)]
+        wanted = {"source": "image", "view": "64-bit", "status": "found", "key": SAMPLE_KEY,
+                  "productId": SAMPLE_PRODUCT_ID, "location": f"{image}, whole image (NTFS): "
+                  "\\Windows\\System32\\config\\SOFTWARE"}
+        check(got == [wanted] and read.returncode == 0,
+              f"{program} --image with {IMAGES_PACKAGE} gave {records} (exit {read.returncode}, "
+              f"{read.stderr!r}), expected [{wanted}]")
+        print(f"{program} --image with {IMAGES_PACKAGE}: {got[0]['key'] if got else 'nothing'}")
     finally:
-        removed = dpkg("-r", PACKAGE)
-        check(removed.returncode == 0 and not os.path.exists(f"/usr/bin/{PACKAGE}"),
-              f"dpkg -r failed:\n{removed.stderr}")
+        removed = dpkg("-r", IMAGES_PACKAGE, PACKAGE)
+        left = [p for p in (f"/usr/bin/{PACKAGE}", f"/usr/lib/{MULTIARCH}/tamsket")
+                if os.path.exists(p)]
+        check(removed.returncode == 0 and not left,
+              f"dpkg -r failed (left {left}):\n{removed.stderr}")
 
 
 def main():
@@ -224,13 +301,14 @@ def main():
     epoch = int(run("git", "-C", str(TOP), "log", "-1", "--format=%ct").stdout)
     arch = run("dpkg", "--print-architecture").stdout.strip()
     zips = {a: f"tamsket-{shown}-windows-{a}.zip" for a in ARCHES}
-    deb = args.dist / f"{PACKAGE}_{shown}_{arch}.deb"
+    debs = {name: args.dist / f"{name}_{shown}_{arch}.deb" for name in DEB_FILES}
+    deb = debs[PACKAGE]
 
     sums = {}
     for line in (args.dist / "SHA256SUMS").read_text().splitlines():
         digest, name = line.split("  ", 1)
         sums[name] = digest
-    wanted = sorted([*zips.values(), deb.name])
+    wanted = sorted([*zips.values(), *(d.name for d in debs.values())])
     check(sorted(sums) == wanted, f"SHA256SUMS lists {sorted(sums)}, expected {wanted}")
     present = sorted(p.name for p in args.dist.iterdir()
                      if p.name not in ("SHA256SUMS", "SHA256SUMS.asc"))
@@ -255,12 +333,15 @@ def main():
         check_completion(unpacked / "usr/share/bash-completion/completions" / PACKAGE, options, work)
         for a, name in zips.items():
             check_zip(args.dist / name, a, project, shown, epoch, options, work)
-        check_deb_contents(deb, epoch)
-        lint = run("lintian", "--fail-on", "error", "--display-info", "--pedantic", str(deb))
-        print(f"lintian {deb.name}:\n{lint.stdout or '(nothing to report)'}".rstrip("\n"))
-        check(lint.returncode == 0, f"lintian finds errors in {deb.name}:\n{lint.stderr}")
+        for name, path in debs.items():
+            check_deb_contents(path, name, shown, epoch)
+            lint = run("lintian", "--fail-on", "error", "--display-info", "--pedantic", str(path))
+            print(f"lintian {path.name}:\n{lint.stdout or '(nothing to report)'}".rstrip("\n"))
+            errors = [line for line in lint.stdout.splitlines() if line.startswith("E:")]
+            check(lint.returncode == 0,
+                  f"lintian finds errors in {path.name}: {errors or lint.stderr.strip()}")
         if not args.no_install:
-            check_installed(deb, shown, work)
+            check_installed(debs, shown, work)
     for p in problems:
         print(f"FAIL: {p}", file=sys.stderr)
     if problems:
