@@ -42,6 +42,14 @@ Unicode Name (UTF-16BE) and parent locator entries W2ru / W2ku (UTF-16LE
 paths, 512 bytes reserved each; Platform Data Space holds bytes, as Virtual PC
 and Hyper-V write it, not the sectors the document names); BAT; blocks of a
 sector bitmap (MSB first, a set bit = the sector is in this file) and data.
+
+Readers: libvhdi 20210425 (vhdiinfo, vhdimount, The Sleuth Kit) finds a VHDX
+parent by absolute_win32_path only, a VHD parent by the Parent Unicode Name,
+both in the child's folder by file name; it refuses a parent whose identity
+differs. It reads a set bit of a VHD bitmap as if the run went on to the end of
+its byte, so VHD writes read back right only where runs end on a multiple of 8
+sectors (4 KiB clusters do). qemu reads a differencing VHD as a dynamic disk
+without its parent and refuses a differencing VHDX.
 """
 
 import os
@@ -291,4 +299,92 @@ def differencing_vhdx(path, parent_path, writes, parent_name=None, relative=True
         os.pwrite(fd, struct.pack(f"<{len(bat)}Q", *bat), bat_at)
         for at, data in placed:
             os.pwrite(fd, data, at)
+    return own_id
+
+
+# --- VHD ----------------------------------------------------------------------------------------
+
+
+def _vhd_checksum(data):
+    return ~sum(data) & 0xFFFFFFFF
+
+
+def vhd_footer(path):
+    """The footer at the end of a fixed, dynamic or differencing VHD."""
+    with open(path, "rb") as f:
+        f.seek(-SECTOR, os.SEEK_END)
+        footer = f.read(SECTOR)
+    if footer[:8] != VHD_COOKIE:
+        raise ValueError(f"{path}: no VHD footer")
+    return footer
+
+
+def vhd_unique_id(path):
+    return uuid.UUID(bytes=vhd_footer(path)[68:84])
+
+
+def differencing_vhd(path, parent_path, writes, parent_name=None, relative=True, absolute=True,
+                     folder=DEFAULT_FOLDER, parent_id=None, own_id=None, block_size=2 * MiB):
+    parent = vhd_footer(parent_path)
+    original, size, geometry = struct.unpack_from(">QQ4s", parent, 40)
+    linkage = parent_id or uuid.UUID(bytes=parent[68:84])
+    own_id = own_id or uuid.uuid4()
+    name = parent_name or os.path.basename(parent_path)
+    relative_path, absolute_path = _locator_paths(parent_path, parent_name, relative, absolute,
+                                                  folder)
+
+    sectors = _sectors(writes, size)
+    per_block = block_size // SECTOR
+    bitmap_length = -(-per_block // 8 // SECTOR) * SECTOR
+    blocks = -(-size // block_size)
+    bat = [VHD_UNUSED] * blocks
+    bat_at = 3 * SECTOR
+    end = bat_at + -(-blocks * 4 // SECTOR) * SECTOR
+
+    locators, entries = [], b""
+    for code, text in ((W2RU, relative_path), (W2KU, absolute_path)):
+        if text:
+            data = _utf16(text)
+            space = -(-len(data) // SECTOR) * SECTOR
+            entries += struct.pack(">4sIIIQ", code, space, len(data), 0, end)
+            locators.append((end, data))
+            end += space
+
+    placed = []
+    for block in sorted({s // per_block for s in sectors}):
+        bitmap = bytearray(bitmap_length)
+        for s in range(block * per_block, (block + 1) * per_block):
+            if s in sectors:
+                bit = s - block * per_block
+                bitmap[bit // 8] |= 0x80 >> (bit % 8)
+                placed.append((end + bitmap_length + bit * SECTOR, sectors[s]))
+        bat[block] = end // SECTOR
+        placed.append((end, bytes(bitmap)))
+        end += bitmap_length + block_size
+
+    header = bytearray(1024)
+    struct.pack_into(">8sQQIII", header, 0, VHD_DYNAMIC_COOKIE, 0xFFFFFFFFFFFFFFFF, bat_at,
+                     VHD_VERSION, blocks, block_size)
+    stamp = int(os.stat(parent_path).st_mtime) - VHD_EPOCH
+    struct.pack_into(">16sI4x512s", header, 40, linkage.bytes, stamp,
+                     name.encode("utf-16-be")[:512])
+    header[576:576 + len(entries)] = entries
+    struct.pack_into(">I", header, 36, _vhd_checksum(header))
+
+    footer = bytearray(SECTOR)
+    struct.pack_into(">8sIIQI4sI4sQQ4sI", footer, 0, VHD_COOKIE, VHD_FEATURES_RESERVED, VHD_VERSION,
+                     SECTOR, int(time.time()) - VHD_EPOCH, b"tmsk", VHD_VERSION, b"Wi2k", original,
+                     size, geometry, VHD_DIFFERENCING)
+    footer[68:84] = own_id.bytes
+    struct.pack_into(">I", footer, 64, _vhd_checksum(footer))
+
+    with open(path, "wb") as f:
+        f.truncate(end + SECTOR)
+        fd = f.fileno()
+        os.pwrite(fd, footer, 0)
+        os.pwrite(fd, header, SECTOR)
+        os.pwrite(fd, struct.pack(f">{blocks}I", *bat), bat_at)
+        for at, data in locators + placed:
+            os.pwrite(fd, data, at)
+        os.pwrite(fd, footer, end)
     return own_id
