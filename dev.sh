@@ -193,7 +193,7 @@ case "${1:-}" in
     exec tools/run-under-wine.sh build/win64 "${@:2}"
     ;;
   bench)
-    packages+=(hyperfine time ntfs-3g fdisk qemu-utils util-linux)
+    packages+=(hyperfine time ntfs-3g fdisk qemu-utils util-linux "${dist_packages[@]}")
     install_missing
     build bench
     build/bench/bench/tamsket_bench
@@ -201,12 +201,19 @@ case "${1:-}" in
     python3 bench/hive_lookup_bench.py build/bench/bench/hive_get build/bench/hives
     echo "== the 130 MB hive dirty, with a 1 MB and a 16 MB transaction log beside it, against it clean"
     python3 bench/log_bench.py build/bench/bench/hive_get build/bench/hives
-    echo "== tamsket-cli --hive against hivexget, on the 130 MB hive; 100 hives in one call"
-    python3 bench/cli_bench.py build/bench/src/cli/tamsket-cli \
-      $(ls build/bench/hives/software-130mb.hive 2>/dev/null)
+    # tamsket-cli is measured as users install it: the release's packages,
+    # built by dist and unpacked, the image module beside the program.
+    make_dist >/dev/null
+    installed=build/bench/installed
+    rm -rf "$installed" && mkdir -p "$installed"
+    for deb in dist/*.deb; do dpkg-deb -x "$deb" "$installed"; done
+    cli=$installed/usr/bin/tamsket-cli
+    echo "== tamsket-cli (from the release's packages) --hive against /bin/true and hivexget, on the"
+    echo "   130 MB hive; peak RSS from 10 to 600 MB; 100 hives in one call"
+    python3 bench/cli_bench.py "$cli" build/bench/hives/software-{130,10,600}mb.hive
     echo "== tamsket-cli --image on sparse 1 GB and 32 GB VHDX disks holding the 130 MB hive, against icat + hivexget"
     if [ "$(id -u)" -eq 0 ] && [ -e /dev/fuse ]; then
-      python3 bench/image_bench.py build/bench/src/cli/tamsket-cli build/bench/hives/software-130mb.hive \
+      python3 bench/image_bench.py "$cli" build/bench/hives/software-130mb.hive \
         build/bench/images
     else
       echo "skipped: making the disks needs root and /dev/fuse (ntfs-3g places the hive)"

@@ -200,7 +200,8 @@ def test_computers(wine, cli):
     records = json_records(out)
     check(status == 2, f"unknown computer: exit {status}")
     lines = err.strip().splitlines()
-    check(len(lines) == 1 and lines[0].startswith("tamsket-cli: computer no-such-host-7: ")
+    check(len(lines) == 1 and lines[0].startswith(
+        "tamsket-cli: cannot connect to the registry of no-such-host-7: ")
           and "(error 53)" in lines[0], f"unknown computer's message: {err!r}")
     check(len(records) == 2 and records[0]["status"] == "error"
           and records[0]["error"]["code"] == "cannot-connect"
