@@ -53,6 +53,7 @@ def main():
     parser.add_argument("hive")
     parser.add_argument("work")
     parser.add_argument("--runs", type=int, default=11)
+    parser.add_argument("--before", help="another build of tamsket-cli, timed in the same run")
     args = parser.parse_args()
     os.makedirs(args.work, exist_ok=True)
     extracted = os.path.join(args.work, "extracted.hive")
@@ -66,17 +67,26 @@ def main():
         usual = ["sh", "-c", f'icat -o {START} "$1" {inode} > "$2" && '
                  f'exec {hivexget} "$2" "{SETUP}" DigitalProductId', "route", vhdx, extracted]
         ours = [args.cli, "--image", vhdx]
-        samples = {"tamsket-cli --image": [], "icat + hivexget": []}
+        commands = {"tamsket-cli --image": ours, "icat + hivexget": usual}
+        if args.before:
+            commands["before --image"] = [args.before, "--image", vhdx]
+        samples = {name: [] for name in commands}
         for _ in range(args.runs):
-            samples["tamsket-cli --image"].append(measure(ours))
-            samples["icat + hivexget"].append(measure(usual))
-        rss = {"tamsket-cli --image": max(peak_rss_kib(ours) for _ in range(3)),
-               "icat + hivexget": max(max(peak_rss_kib(icat), peak_rss_kib(get)) for _ in range(3))}
+            for name, command in commands.items():
+                samples[name].append(measure(command))
+        rss = {name: max(peak_rss_kib(command) for _ in range(3))
+               for name, command in commands.items()}
+        rss["icat + hivexget"] = max(max(peak_rss_kib(icat), peak_rss_kib(get)) for _ in range(3))
         label = f"{gigabytes} GB ({os.path.getsize(vhdx) // MIB} MiB)"
         for name, runs in samples.items():
             times = sorted(t for t, _ in runs)
             print(f"{label:<17} {name:<22} {statistics.median(times) * 1000:10.1f} "
                   f"{times[0] * 1000:8.1f} {rss[name] / 1024:13.1f}   exit {sorted({s for _, s in runs})}")
+        median = {n: statistics.median(t for t, _ in runs) for n, runs in samples.items()}
+        print(f"{label:<17} tamsket-cli --image is {median['icat + hivexget'] / median['tamsket-cli --image']:.1f}x "
+              "the icat + hivexget route"
+              + (f" (before: {median['icat + hivexget'] / median['before --image']:.1f}x)"
+                 if args.before else ""))
     os.remove(extracted)
 
 

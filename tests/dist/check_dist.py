@@ -241,7 +241,8 @@ def check_installed(debs, shown, work):
                   if line.split() and line.split()[0].startswith(tuple(IMAGE_LIBRARIES))]
         check(libraries and not mapped, f"{program} maps image libraries: {mapped or libraries}")
         print(f"{program}: {len(libraries.splitlines())} lines of ldd, no image library")
-        hive = work / "SOFTWARE"
+        hive = work / "volume/Windows/System32/config/SOFTWARE"
+        hive.parent.mkdir(parents=True)
         sample = run(sys.executable, str(TOP / "tools/sample_product_id.py")).stdout.strip()
         run(sys.executable, str(TOP / "tests/hive/make_hive.py"), str(hive), "--value",
             "Microsoft\\Exchange\\Setup", "DigitalProductId", "binary", sample, check=True)
@@ -255,6 +256,9 @@ def check_installed(debs, shown, work):
         check(records == [wanted] and lookup.returncode == 0,
               f"{program} --hive gave {records} (exit {lookup.returncode}), expected [{wanted}]")
         print(f"{program} --hive: {records[0]['key'] if records else 'nothing'}")
+        found = run(program, "--json", "--windows", str(work / "volume"))
+        check(json_records(found) == [wanted] and found.returncode == 0,
+              f"{program} --windows gave {found.stdout} (exit {found.returncode})")
         image = work / IMAGE_MEMBER
         with tarfile.open(TOP / "tests/image/images.tar.xz") as tar:
             image.write_bytes(tar.extractfile(IMAGE_MEMBER).read())
