@@ -5,11 +5,16 @@
 #include <optional>
 
 #include "hive/base_block.h"
+#include "hive/big_data.h"
 #include "hive/file_source.h"
 #include "hive/folder.h"
+#include "hive/hive_bin.h"
+#include "hive/key_node.h"
 #include "hive/little_endian.h"
 #include "hive/names.h"
+#include "hive/subkey_list.h"
 #include "hive/transaction_log.h"
+#include "hive/value_key.h"
 #include "text/text.h"
 
 // Layout of a hive file, as read here:
@@ -27,17 +32,9 @@ namespace hive {
 
 namespace {
 
-constexpr std::uint32_t kNoCell = 0xFFFFFFFF;
-constexpr std::uint32_t kSegmentSize = 16344;  // data bytes per big-data segment
 // How far back from a cell the start of its bin is searched for: bins larger
 // than this are not read (Windows splits large data into big-data segments).
 constexpr std::uint64_t kMaxBinPages = 16384;  // 64 MiB
-constexpr std::uint16_t kKeyCompName = 0x0020;
-constexpr std::uint16_t kValueCompName = 0x0001;
-constexpr std::uint32_t kDataInline = 0x80000000;
-constexpr std::size_t kNkHeader = 76;
-constexpr std::size_t kVkHeader = 20;
-constexpr std::size_t kDbHeader = 8;
 
 std::string hex(std::uint64_t v) { return text::hexText(v); }
 
@@ -47,6 +44,9 @@ Error corruptAt(const char* what, std::uint64_t fileOffset, const std::string& w
 }
 
 std::string bytes(std::uint64_t n) { return std::to_string(n) + " bytes"; }
+
+const std::string notWholePages =
+    "not a whole number of " + std::to_string(kPageSize) + "-byte pages";
 
 // Where a cell's payload lies in the file, and how many bytes it holds.
 struct Cell {
@@ -91,7 +91,7 @@ struct SubkeyList {
   bool isIndexRoot() const { return kind[0] == 'r'; }
   std::uint32_t entryCell(std::uint32_t i) const { return le32(entries.data() + i * entrySize); }
   const std::uint8_t* entryTag(std::uint32_t i) const {  // lf: a hint; lh: a hash
-    return entries.data() + i * entrySize + 4;
+    return entries.data() + i * entrySize + list_field::kEntryTag;
   }
 };
 
@@ -174,23 +174,27 @@ std::optional<Error> Hive::Impl::readAt(std::uint64_t pos, void* out, std::size_
 // names its own position and its size is whole pages within the hive bins.
 Result<Bin> Hive::Impl::findBin(std::uint64_t at, const char* what) const {
   for (const Bin& b : recentBins) {
-    if (b.end && at >= b.start + 32 && at < b.end) return b;
+    if (b.end && at >= b.start + kBinHeaderSize && at < b.end) return b;
   }
   std::string damagedHeader;
   std::uint64_t page = at & ~std::uint64_t{0xFFF};
-  for (std::uint64_t steps = 0; page >= kBinsStart && steps < kMaxBinPages; ++steps, page -= 4096) {
-    std::uint8_t h[32];
+  for (std::uint64_t steps = 0; page >= kBinsStart && steps < kMaxBinPages;
+       ++steps, page -= kPageSize) {
+    std::uint8_t h[kBinHeaderSize];
     if (auto e = readAt(page, h, sizeof h)) return *e;
-    if (std::memcmp(h, "hbin", 4) != 0) continue;
-    const std::uint32_t offset = le32(h + 4);
-    const std::uint32_t size = le32(h + 8);
+    const BinHeader header = parseBinHeader(h);
+    if (!header.signature) continue;
+    const std::uint32_t size = header.size;
     std::string why;
-    if (offset != page - kBinsStart) {
-      why = "its offset field is " + hex(offset) + " instead of " + hex(page - kBinsStart);
-    } else if (size == 0 || size % 4096 != 0) {
-      why = "its size " + hex(size) + " is not a whole number of 4096-byte pages";
-    } else if (page + size > binsEnd) {
-      why = "its size " + hex(size) + " runs past the end of the hive bins at " + hex(binsEnd);
+    switch (binFault(header, page, binsEnd)) {
+      case BinFault::none: break;
+      case BinFault::misplaced:
+        why = "its offset field is " + hex(header.offset) + " instead of " + hex(page - kBinsStart);
+        break;
+      case BinFault::notWholePages: why = "its size " + hex(size) + " is " + notWholePages; break;
+      case BinFault::pastBinsEnd:
+        why = "its size " + hex(size) + " runs past the end of the hive bins at " + hex(binsEnd);
+        break;
     }
     if (!why.empty()) {
       // Data inside a large bin can look like a header; look further back.
@@ -199,7 +203,7 @@ Result<Bin> Hive::Impl::findBin(std::uint64_t at, const char* what) const {
       }
       continue;
     }
-    if (at < page + 32) {
+    if (at < page + kBinHeaderSize) {
       return corruptAt(what, at, "it lies inside the header of the hive bin at " + hex(page));
     }
     if (at >= page + size) break;
@@ -216,7 +220,7 @@ Result<Cell> Hive::Impl::cell(std::uint32_t offset, const char* what) const {
   if (offset == kNoCell) {
     return Error{ErrorCode::corrupt, std::string("corrupt ") + what + ": a needed cell is missing"};
   }
-  if (offset % 8 != 0) return corruptAt(what, at, "the offset is not a multiple of 8");
+  if (offset % kCellAlignment != 0) return corruptAt(what, at, "the offset is not a multiple of 8");
   if (std::uint64_t{offset} + 8 > binsSize) {
     return corruptAt(what, at, "it lies past the end of the hive bins at " + hex(binsEnd));
   }
@@ -228,7 +232,7 @@ Result<Cell> Hive::Impl::cell(std::uint32_t offset, const char* what) const {
   if (signedSize == 0) return corruptAt(what, at, "the cell's size is 0");
   if (signedSize > 0) return corruptAt(what, at, "the cell is marked free");
   const std::uint64_t size = static_cast<std::uint64_t>(-signedSize);
-  if (size % 8 != 0)
+  if (size % kCellAlignment != 0)
     return corruptAt(what, at, "the cell's size " + hex(size) + " is not a multiple of 8");
   if (at + size > bin.value().end) {
     return corruptAt(what, at,
@@ -258,21 +262,22 @@ Result<KeyNode> Hive::Impl::keyNode(std::uint32_t offset, const char* what) cons
   Result<Cell> c = cell(offset, what);
   if (!c) return c.error();
   const Cell& k = c.value();
-  if (k.size < kNkHeader) {
+  if (k.size < nk_field::kName) {
     return corruptAt(what, k.at(), "its cell of " + bytes(k.size) + " is too small for a key node");
   }
-  std::uint8_t h[kNkHeader];
+  std::uint8_t h[nk_field::kName];
   if (auto e = readAt(k.pos, h, sizeof h)) return *e;
   if (h[0] != 'n' || h[1] != 'k') return corruptAt(what, k.at(), "it is not a key node (\"nk\")");
   KeyNode node;
   node.cell = offset;
   node.at = k.at();
-  node.subkeyCount = le32(h + 20);
-  node.subkeyList = le32(h + 28);
-  node.valueCount = le32(h + 36);
-  node.valueList = le32(h + 40);
-  node.name = StoredName{k.pos + kNkHeader, le16(h + 72), (le16(h + 2) & kKeyCompName) != 0};
-  if (node.name.length > k.size - kNkHeader) {
+  node.subkeyCount = le32(h + nk_field::kSubkeyCount);
+  node.subkeyList = le32(h + nk_field::kSubkeyList);
+  node.valueCount = le32(h + nk_field::kValueCount);
+  node.valueList = le32(h + nk_field::kValueList);
+  node.name = StoredName{k.pos + nk_field::kName, le16(h + nk_field::kNameLength),
+                         (le16(h + nk_field::kFlags) & kKeyCompName) != 0};
+  if (node.name.length > k.size - nk_field::kName) {
     return corruptAt(what, k.at(),
                      "its name of " + bytes(node.name.length) + " is longer than its cell");
   }
@@ -286,26 +291,27 @@ Result<SubkeyList> Hive::Impl::subkeyList(std::uint32_t offset) const {
   SubkeyList list;
   list.offset = offset;
   list.cell = c.value();
-  if (list.cell.size < 4)
+  if (list.cell.size < list_field::kEntries)
     return corruptAt(what, list.cell.at(), "its cell is too small for a list");
-  std::uint8_t h[4];
-  if (auto e = readAt(list.cell.pos, h, 4)) return *e;
-  if ((h[0] == 'l' || h[0] == 'r') && h[1] == 'i') list.entrySize = 4;
-  if (h[0] == 'l' && (h[1] == 'f' || h[1] == 'h')) list.entrySize = 8;
+  std::uint8_t h[list_field::kEntries];
+  if (auto e = readAt(list.cell.pos, h, sizeof h)) return *e;
+  if ((h[0] == 'l' || h[0] == 'r') && h[1] == 'i') list.entrySize = kOffsetEntry;
+  if (h[0] == 'l' && (h[1] == 'f' || h[1] == 'h')) list.entrySize = kTaggedEntry;
   if (list.entrySize == 0) {
     return corruptAt(what, list.cell.at(), "unknown list signature " + hex(le16(h)));
   }
   list.kind[0] = static_cast<char>(h[0]);
   list.kind[1] = static_cast<char>(h[1]);
-  list.count = le16(h + 2);
-  if (list.count * list.entrySize > list.cell.size - 4) {
+  list.count = le16(h + list_field::kCount);
+  if (list.count * list.entrySize > list.cell.size - list_field::kEntries) {
     return corruptAt(
         what, list.cell.at(),
         std::to_string(list.count) + " entries do not fit in its cell of " + bytes(list.cell.size));
   }
   list.entries.resize(list.count * list.entrySize);
   if (list.count) {
-    if (auto e = readAt(list.cell.pos + 4, list.entries.data(), list.entries.size())) return *e;
+    const std::uint64_t at = list.cell.pos + list_field::kEntries;
+    if (auto e = readAt(at, list.entries.data(), list.entries.size())) return *e;
   }
   return list;
 }
@@ -404,24 +410,25 @@ Result<ValueRecord> Hive::Impl::valueRecord(std::uint32_t offset) const {
   Result<Cell> c = cell(offset, "value");
   if (!c) return c.error();
   const Cell& v = c.value();
-  if (v.size < kVkHeader) {
+  if (v.size < vk_field::kName) {
     return corruptAt("value", v.at(), "its cell of " + bytes(v.size) + " is too small for a value");
   }
-  std::uint8_t h[kVkHeader];
+  std::uint8_t h[vk_field::kName];
   if (auto e = readAt(v.pos, h, sizeof h)) return *e;
   if (h[0] != 'v' || h[1] != 'k') return corruptAt("value", v.at(), "it is not a value (\"vk\")");
   ValueRecord vk;
   vk.at = v.at();
-  vk.name = StoredName{v.pos + kVkHeader, le16(h + 2), (le16(h + 16) & kValueCompName) != 0};
-  if (vk.name.length > v.size - kVkHeader) {
+  vk.name = StoredName{v.pos + vk_field::kName, le16(h + vk_field::kNameLength),
+                       (le16(h + vk_field::kFlags) & kValueCompName) != 0};
+  if (vk.name.length > v.size - vk_field::kName) {
     return corruptAt("value", v.at(),
                      "its name of " + bytes(vk.name.length) + " is longer than its cell");
   }
-  const std::uint32_t sizeField = le32(h + 4);
+  const std::uint32_t sizeField = le32(h + vk_field::kDataSize);
   vk.inlineData = (sizeField & kDataInline) != 0;
   vk.dataSize = sizeField & ~kDataInline;
-  vk.dataOffset = le32(h + 8);
-  vk.type = le32(h + 12);
+  vk.dataOffset = le32(h + vk_field::kDataOffset);
+  vk.type = le32(h + vk_field::kType);
   return vk;
 }
 
@@ -459,15 +466,16 @@ Result<Value> Hive::Impl::cellValue(const ValueRecord& vk, const Cell& data) con
 // A cell too small for the data is a db record only in hives of version 1.4
 // or later, and only for data that needs more than one segment.
 Result<BigDataRecord> Hive::Impl::bigDataRecord(const ValueRecord& vk, const Cell& data) const {
-  std::uint8_t h[kDbHeader] = {};
-  if (minor >= 4 && vk.dataSize > kSegmentSize && data.size >= kDbHeader) {
+  std::uint8_t h[db_field::kEnd] = {};
+  if (minor >= 4 && vk.dataSize > kSegmentSize && data.size >= db_field::kEnd) {
     if (auto e = readAt(data.pos, h, sizeof h)) return *e;
   }
   if (h[0] != 'd' || h[1] != 'b') {
     return corruptAt("value data", data.at(),
                      bytes(vk.dataSize) + " do not fit in its cell of " + bytes(data.size));
   }
-  const BigDataRecord db{data.at(), le16(h + 2), le32(h + 4)};
+  const BigDataRecord db{data.at(), le16(h + db_field::kSegmentCount),
+                         le32(h + db_field::kSegmentList)};
   const std::uint32_t expected = (vk.dataSize + kSegmentSize - 1) / kSegmentSize;
   if (db.segmentCount != expected) {
     return corruptAt("big data record", db.at,
@@ -552,7 +560,8 @@ Result<Hive> Hive::load(std::unique_ptr<ByteSource> source, std::vector<LogFile>
   }
   if (have < kBaseBlockSize) {
     return Error{ErrorCode::truncated, "truncated: the file is " + std::to_string(fileSize) +
-                                           " bytes, shorter than the 4096-byte base block"};
+                                           " bytes, shorter than the " +
+                                           std::to_string(kBaseBlockSize) + "-byte base block"};
   }
   BaseBlock block = parseBaseBlock(base);
   const bool dirty = !block.checksumValid || block.primarySequence != block.secondarySequence;
@@ -592,25 +601,23 @@ Result<Hive> Hive::load(std::unique_ptr<ByteSource> source, std::vector<LogFile>
                      std::to_string(block.minor) + " (versions 1.3 to 1.6 are read)"};
   }
   impl->minor = block.minor;
-  for (std::size_t at = kFileName; at < kFileNameEnd && (base[at] || base[at + 1]); at += 2) {
-    impl->embeddedName += static_cast<char16_t>(base[at] | base[at + 1] << 8);
-  }
+  impl->embeddedName = embeddedFileName(base);
   impl->binsSize = block.binsSize;
   impl->rootCell = block.rootCell;
   impl->binsEnd = kBinsStart + impl->binsSize;
-  if (impl->binsSize == 0 || impl->binsSize % 4096 != 0) {
-    return corruptAt(
-        "base block", kBinsSize,
-        "the hive bins' size " + hex(impl->binsSize) + " is not a whole number of 4096-byte pages");
+  if (!isWholePages(impl->binsSize)) {
+    return corruptAt("base block", kBinsSize,
+                     "the hive bins' size " + hex(impl->binsSize) + " is " + notWholePages);
   }
   if (impl->binsEnd > size) {
     return Error{ErrorCode::truncated,
                  "truncated: the base block declares hive bins up to offset " + hex(impl->binsEnd) +
                      ", but the file ends at " + hex(size)};
   }
-  std::uint8_t first[8];
+  // Its signature and offset field only: a read error names the bytes read.
+  std::uint8_t first[bin_field::kSize];
   if (auto e = impl->readAt(kBinsStart, first, sizeof first)) return *e;
-  if (std::memcmp(first, "hbin", 4) != 0 || le32(first + 4) != 0) {
+  if (std::memcmp(first, "hbin", 4) != 0 || le32(first + bin_field::kOffset) != 0) {
     return corruptAt("hive bin", kBinsStart, "the first hive bin's header is missing");
   }
   Result<KeyNode> root = impl->keyNode(impl->rootCell, "root key");
