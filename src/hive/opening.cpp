@@ -1,0 +1,137 @@
+// Opening a hive: its base block checked, its logs found and, when it is
+// dirty, applied, then its first bin and root key checked.
+#include <algorithm>
+#include <cstring>
+
+#include "hive/base_block.h"
+#include "hive/file_source.h"
+#include "hive/folder.h"
+#include "hive/hive_bin.h"
+#include "hive/hive_impl.h"
+#include "hive/little_endian.h"
+#include "hive/transaction_log.h"
+
+namespace hive {
+
+Result<Hive> Hive::fromSource(std::unique_ptr<ByteSource> source) {
+  return load(std::move(source), nullptr);
+}
+
+Result<Hive> Hive::fromSource(std::unique_ptr<ByteSource> source, std::vector<LogFile> logs) {
+  return load(std::move(source), &logs);
+}
+
+// `logs`: null to read the file as it lies, else the logs to apply when it is dirty.
+Result<Hive> Hive::load(std::unique_ptr<ByteSource> source, std::vector<LogFile>* logs) {
+  using namespace base_field;
+  auto impl = std::make_unique<Impl>();
+  impl->source = std::move(source);
+  const std::uint64_t fileSize = impl->source->size();
+  std::uint8_t base[kBaseBlockSize] = {};
+  const std::size_t have =
+      static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kBaseBlockSize));
+  if (have) {
+    if (auto e = impl->readAt(0, base, have)) return *e;
+  }
+  if (have < 4 || std::memcmp(base, "regf", 4) != 0) {
+    return Error{ErrorCode::notARegistryFile,
+                 "not a registry file: it does not start with \"regf\""};
+  }
+  if (have < kBaseBlockSize) {
+    return Error{ErrorCode::truncated, "truncated: the file is " + std::to_string(fileSize) +
+                                           " bytes, shorter than the " +
+                                           std::to_string(kBaseBlockSize) + "-byte base block"};
+  }
+  BaseBlock block = parseBaseBlock(base);
+  const bool dirty = !block.checksumValid || block.primarySequence != block.secondarySequence;
+  impl->state = dirty ? HiveState::dirty : HiveState::clean;
+  if (logs && !dirty && !logs->empty()) impl->logReport = "not applied: the hive is clean";
+  if (logs && dirty) {
+    // No field of a base block that fails its checksum is trusted.
+    const std::string damaged = "corrupt: the base block is damaged: its checksum at offset " +
+                                hex(kChecksum) + " is " + hex(block.checksum) +
+                                ", its bytes give " + hex(baseBlockChecksum(base));
+    if (logs->empty()) {
+      if (!block.checksumValid) return Error{ErrorCode::corrupt, damaged};
+      impl->logReport = "none beside it";
+    } else {
+      Recovery recovery = recoverHive(std::move(impl->source), base, *logs);
+      if (!recovery.source) {
+        return Error{ErrorCode::corrupt,
+                     damaged + " (no log beside it holds a sound copy" +
+                         (recovery.report.empty() ? "" : ": " + recovery.report) + ")"};
+      }
+      impl->source = std::move(recovery.source);
+      impl->logReport = recovery.report;
+      if (recovery.complete) impl->state = HiveState::recovered;
+      if (auto e = impl->readAt(0, base, kBaseBlockSize)) return *e;
+      block = parseBaseBlock(base);
+    }
+  }
+  const std::uint64_t size = impl->source->size();
+  if (block.fileType != kPrimaryFile) {
+    return Error{ErrorCode::notARegistryFile,
+                 "not a primary hive file: its file type is " + std::to_string(block.fileType) +
+                     " (a transaction log or another kind of registry file)"};
+  }
+  if (block.major != 1 || block.minor < 3 || block.minor > 6) {
+    return Error{ErrorCode::unsupportedVersion,
+                 "unsupported format version " + std::to_string(block.major) + "." +
+                     std::to_string(block.minor) + " (versions 1.3 to 1.6 are read)"};
+  }
+  impl->minor = block.minor;
+  impl->embeddedName = embeddedFileName(base);
+  impl->binsSize = block.binsSize;
+  impl->rootCell = block.rootCell;
+  impl->binsEnd = kBinsStart + impl->binsSize;
+  if (!isWholePages(impl->binsSize)) {
+    return corruptAt("base block", kBinsSize,
+                     "the hive bins' size " + hex(impl->binsSize) + " is " + notWholePages);
+  }
+  if (impl->binsEnd > size) {
+    return Error{ErrorCode::truncated,
+                 "truncated: the base block declares hive bins up to offset " + hex(impl->binsEnd) +
+                     ", but the file ends at " + hex(size)};
+  }
+  // Its signature and offset field only: a read error names the bytes read.
+  std::uint8_t first[bin_field::kSize];
+  if (auto e = impl->readAt(kBinsStart, first, sizeof first)) return *e;
+  if (std::memcmp(first, "hbin", 4) != 0 || le32(first + bin_field::kOffset) != 0) {
+    return corruptAt("hive bin", kBinsStart, "the first hive bin's header is missing");
+  }
+  Result<KeyNode> root = impl->keyNode(impl->rootCell, "root key");
+  if (!root) return root.error();
+  return Hive(std::move(impl));
+}
+
+Result<Hive> Hive::openWithLogs(std::unique_ptr<ByteSource> source, const Folder& folder,
+                                const std::string& name, Logs mode) {
+  const std::vector<std::string> names = logNamesBeside(folder, name);
+  std::vector<LogFile> logs;
+  if (mode == Logs::apply) {
+    for (const std::string& logName : names) {
+      Result<std::unique_ptr<ByteSource>> opened = folder.open(logName);
+      logs.push_back(opened ? LogFile{logName, std::move(opened.value()), ""}
+                            : LogFile{logName, nullptr, opened.error().message});
+    }
+  }
+  Result<Hive> hive = load(std::move(source), mode == Logs::apply ? &logs : nullptr);
+  if (hive) hive.value().impl_->logFiles = !names.empty();
+  return hive;
+}
+
+Result<Hive> Hive::openIn(const Folder& folder, const std::string& name, Logs logs) {
+  Result<std::unique_ptr<ByteSource>> source = folder.open(name);
+  if (!source) return source.error();
+  return openWithLogs(std::move(source.value()), folder, name, logs);
+}
+
+Result<Hive> Hive::open(const text::PathString& path, Logs logs) {
+  Result<std::unique_ptr<ByteSource>> source = openFileSource(path);
+  if (!source) return source.error();
+  std::string name;
+  const std::unique_ptr<Folder> folder = folderOf(path, name);
+  return openWithLogs(std::move(source.value()), *folder, name, logs);
+}
+
+}  // namespace hive
