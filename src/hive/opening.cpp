@@ -13,6 +13,8 @@
 
 namespace hive {
 
+using tamsket::Status;
+
 Result<Hive> Hive::fromSource(std::unique_ptr<ByteSource> source) {
   return load(std::move(source), nullptr);
 }
@@ -21,17 +23,15 @@ Result<Hive> Hive::fromSource(std::unique_ptr<ByteSource> source, std::vector<Lo
   return load(std::move(source), &logs);
 }
 
-// `logs`: null to read the file as it lies, else the logs to apply when it is dirty.
-Result<Hive> Hive::load(std::unique_ptr<ByteSource> source, std::vector<LogFile>* logs) {
-  using namespace base_field;
-  auto impl = std::make_unique<Impl>();
-  impl->source = std::move(source);
-  const std::uint64_t fileSize = impl->source->size();
-  std::uint8_t base[kBaseBlockSize] = {};
+namespace {
+
+// The base block as the file begins: "regf" and all 4096 bytes there.
+Status<Error> readBaseBlock(const CellReader& file, std::uint8_t* base) {
+  const std::uint64_t fileSize = file.source->size();
   const std::size_t have =
       static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kBaseBlockSize));
   if (have) {
-    if (auto e = impl->readAt(0, base, have)) return *e;
+    if (auto e = file.readAt(0, base, have)) return *e;
   }
   if (have < 4 || std::memcmp(base, "regf", 4) != 0) {
     return Error{ErrorCode::notARegistryFile,
@@ -42,33 +42,11 @@ Result<Hive> Hive::load(std::unique_ptr<ByteSource> source, std::vector<LogFile>
                                            " bytes, shorter than the " +
                                            std::to_string(kBaseBlockSize) + "-byte base block"};
   }
-  BaseBlock block = parseBaseBlock(base);
-  const bool dirty = !block.checksumValid || block.primarySequence != block.secondarySequence;
-  impl->state = dirty ? HiveState::dirty : HiveState::clean;
-  if (logs && !dirty && !logs->empty()) impl->logReport = "not applied: the hive is clean";
-  if (logs && dirty) {
-    // No field of a base block that fails its checksum is trusted.
-    const std::string damaged = "corrupt: the base block is damaged: its checksum at offset " +
-                                hex(kChecksum) + " is " + hex(block.checksum) +
-                                ", its bytes give " + hex(baseBlockChecksum(base));
-    if (logs->empty()) {
-      if (!block.checksumValid) return Error{ErrorCode::corrupt, damaged};
-      impl->logReport = "none beside it";
-    } else {
-      Recovery recovery = recoverHive(std::move(impl->source), base, *logs);
-      if (!recovery.source) {
-        return Error{ErrorCode::corrupt,
-                     damaged + " (no log beside it holds a sound copy" +
-                         (recovery.report.empty() ? "" : ": " + recovery.report) + ")"};
-      }
-      impl->source = std::move(recovery.source);
-      impl->logReport = recovery.report;
-      if (recovery.complete) impl->state = HiveState::recovered;
-      if (auto e = impl->readAt(0, base, kBaseBlockSize)) return *e;
-      block = parseBaseBlock(base);
-    }
-  }
-  const std::uint64_t size = impl->source->size();
+  return {};
+}
+
+// The fields of a base block to be read from, once it is the hive's own.
+Status<Error> checkBaseBlock(const BaseBlock& block) {
   if (block.fileType != kPrimaryFile) {
     return Error{ErrorCode::notARegistryFile,
                  "not a primary hive file: its file type is " + std::to_string(block.fileType) +
@@ -79,15 +57,64 @@ Result<Hive> Hive::load(std::unique_ptr<ByteSource> source, std::vector<LogFile>
                  "unsupported format version " + std::to_string(block.major) + "." +
                      std::to_string(block.minor) + " (versions 1.3 to 1.6 are read)"};
   }
+  if (!isWholePages(block.binsSize)) {
+    return corruptAt("base block", base_field::kBinsSize,
+                     "the hive bins' size " + hex(block.binsSize) + " is " + notWholePages);
+  }
+  return {};
+}
+
+}  // namespace
+
+// Applies `logs` to a dirty hive, its source and `base` becoming the recovered
+// ones; a base block that fails its checksum must then come from a log.
+Status<Error> Hive::recover(Impl& impl, std::uint8_t* base, const std::vector<LogFile>& logs) {
+  const BaseBlock block = parseBaseBlock(base);
+  // No field of a base block that fails its checksum is trusted.
+  const std::string damaged = "corrupt: the base block is damaged: its checksum at offset " +
+                              hex(base_field::kChecksum) + " is " + hex(block.checksum) +
+                              ", its bytes give " + hex(baseBlockChecksum(base));
+  if (logs.empty()) {
+    if (!block.checksumValid) return Error{ErrorCode::corrupt, damaged};
+    impl.logReport = "none beside it";
+    return {};
+  }
+  Recovery recovery = recoverHive(std::move(impl.source), base, logs);
+  if (!recovery.source) {
+    return Error{ErrorCode::corrupt, damaged + " (no log beside it holds a sound copy" +
+                                         (recovery.report.empty() ? "" : ": " + recovery.report) +
+                                         ")"};
+  }
+  impl.source = std::move(recovery.source);
+  impl.logReport = recovery.report;
+  if (recovery.complete) impl.state = HiveState::recovered;
+  if (auto e = impl.readAt(0, base, kBaseBlockSize)) return *e;
+  return {};
+}
+
+// `logs`: null to read the file as it lies, else the logs to apply when it is dirty.
+Result<Hive> Hive::load(std::unique_ptr<ByteSource> source, std::vector<LogFile>* logs) {
+  auto impl = std::make_unique<Impl>();
+  impl->source = std::move(source);
+  std::uint8_t base[kBaseBlockSize] = {};
+  if (Status<Error> read = readBaseBlock(*impl, base); !read) return read.error();
+  BaseBlock block = parseBaseBlock(base);
+  const bool dirty = !block.checksumValid || block.primarySequence != block.secondarySequence;
+  impl->state = dirty ? HiveState::dirty : HiveState::clean;
+  if (logs && !dirty && !logs->empty()) impl->logReport = "not applied: the hive is clean";
+  if (logs && dirty) {
+    if (Status<Error> recovered = recover(*impl, base, *logs); !recovered) {
+      return recovered.error();
+    }
+    block = parseBaseBlock(base);
+  }
+  if (Status<Error> sound = checkBaseBlock(block); !sound) return sound.error();
   impl->minor = block.minor;
   impl->embeddedName = embeddedFileName(base);
   impl->binsSize = block.binsSize;
   impl->rootCell = block.rootCell;
   impl->binsEnd = kBinsStart + impl->binsSize;
-  if (!isWholePages(impl->binsSize)) {
-    return corruptAt("base block", kBinsSize,
-                     "the hive bins' size " + hex(impl->binsSize) + " is " + notWholePages);
-  }
+  const std::uint64_t size = impl->source->size();
   if (impl->binsEnd > size) {
     return Error{ErrorCode::truncated,
                  "truncated: the base block declares hive bins up to offset " + hex(impl->binsEnd) +
