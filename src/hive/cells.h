@@ -17,7 +17,7 @@ std::string hex(std::uint64_t v);
 std::string bytes(std::uint64_t n);
 Error corruptAt(const char* what, std::uint64_t fileOffset, const std::string& why);
 // "not a whole number of 4096-byte pages"
-extern const std::string notWholePages;
+std::string notWholePages();
 
 // Where a cell's payload lies in the file, and how many bytes it holds.
 struct Cell {
@@ -41,8 +41,6 @@ class CellReader {
   // The cell at `offset` (from kBinsStart), in use and within its bin; `what` names it in errors.
   Result<Cell> cell(std::uint32_t offset, const char* what) const;
 
- private:
-  Result<Bin> findBin(std::uint64_t at, const char* what) const;
   // The last bins found: the cells of one lookup mostly share a few bins.
   mutable Bin recentBins[8];
   mutable unsigned nextBin = 0;

@@ -8,9 +8,18 @@
 
 namespace hive {
 
+namespace {
+
+// What one pass over a leaf found; `passedOver`: entries whose hash or hint
+// did not fit were left for the second pass.
+struct LeafMatch {
+  std::optional<KeyNode> key;
+  bool passedOver = false;
+};
+
 // The leaves an index root lists; one listed twice would multiply the work of
 // a lookup, and one that is the root itself would never end it.
-Result<std::vector<std::uint32_t>> Hive::Impl::leavesOf(const SubkeyList& indexRoot) const {
+Result<std::vector<std::uint32_t>> leavesOf(const SubkeyList& indexRoot) {
   std::vector<std::uint32_t> leaves(indexRoot.count);
   for (std::uint32_t i = 0; i < indexRoot.count; ++i) leaves[i] = indexRoot.entryCell(i);
   std::vector<std::uint32_t> sorted = leaves;
@@ -31,8 +40,8 @@ Result<std::vector<std::uint32_t>> Hive::Impl::leavesOf(const SubkeyList& indexR
 // Looks through one leaf (li, lf or lh). The first pass (`filtered`) reads only
 // the keys whose hash or hint fits; the second the others, since writers
 // other than Windows compute hashes differently and a hint is only a hint.
-Result<LeafMatch> Hive::Impl::searchLeaf(const SubkeyList& leaf, const std::u16string& name,
-                                         std::uint32_t hash, bool filtered) const {
+Result<LeafMatch> searchLeaf(const RecordReader& hive, const SubkeyList& leaf,
+                             const std::u16string& name, std::uint32_t hash, bool filtered) {
   LeafMatch match;
   for (std::uint32_t i = 0; i < leaf.count; ++i) {
     const std::uint32_t offset = leaf.entryCell(i);
@@ -44,9 +53,9 @@ Result<LeafMatch> Hive::Impl::searchLeaf(const SubkeyList& leaf, const std::u16s
     if (leaf.kind[1] == 'f') fits = hintFits(leaf.entryTag(i), name);
     if (!fits) match.passedOver = true;
     if (fits != filtered) continue;
-    Result<KeyNode> k = keyNode(offset, "key");
+    Result<KeyNode> k = hive.keyNode(offset, "key");
     if (!k) return k.error();
-    Result<bool> same = nameIs(k.value().name, name);
+    Result<bool> same = hive.nameIs(k.value().name, name);
     if (!same) return same.error();
     if (same.value()) {
       match.key = k.value();
@@ -58,10 +67,10 @@ Result<LeafMatch> Hive::Impl::searchLeaf(const SubkeyList& leaf, const std::u16s
 
 // Both passes of searchLeaf, over the parent's one leaf or over every leaf of
 // its index root.
-Result<std::optional<KeyNode>> Hive::Impl::findSubkey(const KeyNode& parent,
-                                                      const std::u16string& name) const {
+Result<std::optional<KeyNode>> findSubkey(const RecordReader& hive, const KeyNode& parent,
+                                          const std::u16string& name) {
   if (parent.subkeyCount == 0) return std::optional<KeyNode>();
-  Result<SubkeyList> top = subkeyList(parent.subkeyList);
+  Result<SubkeyList> top = hive.subkeyList(parent.subkeyList);
   if (!top) return top.error();
   const SubkeyList& root = top.value();
   std::vector<std::uint32_t> leaves;
@@ -79,7 +88,7 @@ Result<std::optional<KeyNode>> Hive::Impl::findSubkey(const KeyNode& parent,
     for (std::size_t i = 0; i < leafCount; ++i) {
       const SubkeyList* leaf = &root;
       if (root.isIndexRoot()) {
-        Result<SubkeyList> read = subkeyList(leaves[i]);
+        Result<SubkeyList> read = hive.subkeyList(leaves[i]);
         if (!read) return read.error();
         if (read.value().isIndexRoot()) {
           return corruptAt("subkey list", read.value().cell.at(),
@@ -89,7 +98,7 @@ Result<std::optional<KeyNode>> Hive::Impl::findSubkey(const KeyNode& parent,
         listedLeaf = std::move(read.value());
         leaf = &listedLeaf;
       }
-      Result<LeafMatch> match = searchLeaf(*leaf, name, hash, filtered);
+      Result<LeafMatch> match = searchLeaf(hive, *leaf, name, hash, filtered);
       if (!match) return match.error();
       if (match.value().key) return match.value().key;
       passedOver = passedOver || match.value().passedOver;
@@ -97,6 +106,8 @@ Result<std::optional<KeyNode>> Hive::Impl::findSubkey(const KeyNode& parent,
   }
   return std::optional<KeyNode>();
 }
+
+}  // namespace
 
 Result<Key> Hive::findKey(std::string_view path) const {
   Result<KeyNode> root = impl_->keyNode(impl_->rootCell, "root key");
@@ -114,7 +125,7 @@ Result<Key> Hive::findKey(std::string_view path) const {
       return Error{ErrorCode::keyNotFound,
                    "key not found: " + std::string(path) + " (the path is not valid UTF-8)"};
     }
-    Result<std::optional<KeyNode>> found = impl_->findSubkey(node, name);
+    Result<std::optional<KeyNode>> found = findSubkey(*impl_, node, name);
     if (!found) return found.error();
     if (!found.value()) {
       return Error{ErrorCode::keyNotFound,

@@ -59,7 +59,7 @@ Status<Error> checkBaseBlock(const BaseBlock& block) {
   }
   if (!isWholePages(block.binsSize)) {
     return corruptAt("base block", base_field::kBinsSize,
-                     "the hive bins' size " + hex(block.binsSize) + " is " + notWholePages);
+                     "the hive bins' size " + hex(block.binsSize) + " is " + notWholePages());
   }
   return {};
 }
