@@ -24,6 +24,15 @@ BaseBlock parseBaseBlock(const std::uint8_t* block) {
   return b;
 }
 
+std::u16string embeddedFileName(const std::uint8_t* block) {
+  using namespace base_field;
+  std::u16string name;
+  for (std::size_t at = kFileName; at < kFileNameEnd && (block[at] || block[at + 1]); at += 2) {
+    name += static_cast<char16_t>(block[at] | block[at + 1] << 8);
+  }
+  return name;
+}
+
 std::uint32_t baseBlockChecksum(const std::uint8_t* block) {
   std::uint32_t checksum = 0;
   for (std::size_t i = 0; i < base_field::kChecksum; i += 4) checksum ^= le32(block + i);

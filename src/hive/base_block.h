@@ -5,12 +5,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace hive {
 
-constexpr std::size_t kBaseBlockSize = 4096;
+// The unit a hive's bins are sized in, and the size of its base block.
+constexpr std::uint32_t kPageSize = 4096;
+constexpr std::size_t kBaseBlockSize = kPageSize;
 // Hive bins start after the base block; cell and page offsets count from here.
 constexpr std::uint64_t kBinsStart = 0x1000;
+
+// A size of hive bins (a base block's, a log entry's, a bin's own) is a whole number of pages.
+constexpr bool isWholePages(std::uint64_t size) { return size != 0 && size % kPageSize == 0; }
 
 // File types: a primary file, a log in the old format (1, or 2 as Windows
 // Vista and 7 are said to write in .LOG1/.LOG2), and a log in the new one.
@@ -50,6 +56,9 @@ struct BaseBlock {
 };
 
 BaseBlock parseBaseBlock(const std::uint8_t* block);
+
+// The file name the block keeps (UTF-16LE, up to its first NUL); may be empty.
+std::u16string embeddedFileName(const std::uint8_t* block);
 
 // XOR-32 of the first 508 bytes; 0 is kept as 1 and 0xFFFFFFFF as 0xFFFFFFFE.
 std::uint32_t baseBlockChecksum(const std::uint8_t* block);

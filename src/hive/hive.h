@@ -142,6 +142,8 @@ class Hive {
   struct Impl;
   explicit Hive(std::unique_ptr<Impl> impl);
   static Result<Hive> load(std::unique_ptr<ByteSource> source, std::vector<LogFile>* logs);
+  static tamsket::Status<Error> recover(Impl& impl, std::uint8_t* base,
+                                        const std::vector<LogFile>& logs);
   static Result<Hive> openWithLogs(std::unique_ptr<ByteSource> source, const Folder& folder,
                                    const std::string& name, Logs logs);
   std::unique_ptr<Impl> impl_;

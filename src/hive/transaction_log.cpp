@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 
 #include "hive/base_block.h"
+#include "hive/hive_bin.h"
 #include "hive/little_endian.h"
+#include "hive/log_entry.h"
+#include "hive/log_plan.h"
 #include "hive/marvin32.h"
+#include "hive/recovered_source.h"
+#include "result/result.h"
 #include "text/text.h"
 
 // Layout of a log file, as read here:
@@ -24,8 +28,7 @@ namespace hive {
 
 namespace {
 
-constexpr std::size_t kSector = 512;
-constexpr std::size_t kEntryHeader = 40;
+constexpr std::size_t kEntryHeader = entry_field::kPages;
 
 std::string hex(std::uint64_t v) { return text::hexText(v); }
 
@@ -33,81 +36,17 @@ std::string plural(std::size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-// The recovered hive: logged sectors laid over the primary file's bytes,
-// whose own bytes are read only where no log holds the sector.
-class RecoveredSource : public ByteSource {
- public:
-  RecoveredSource(std::unique_ptr<ByteSource> primary, const std::uint8_t* base)
-      : primary_(std::move(primary)), size_(primary_->size()) {
-    std::memcpy(base_, base, kBaseBlockSize);
-  }
-  std::uint8_t* base() { return base_; }
-  void setBinsSize(std::uint32_t binsSize) {
-    size_ = std::max(primary_->size(), kBinsStart + binsSize);
-  }
-  // `length` is a whole number of sectors, at a sector boundary of the file.
-  void putSectors(std::uint64_t fileOffset, const std::uint8_t* data, std::size_t length) {
-    for (std::size_t done = 0; done < length; done += kSector) {
-      const auto slot = sectors_.emplace((fileOffset + done) / kSector, pages_.size());
-      if (slot.second) pages_.resize(pages_.size() + kSector);
-      std::memcpy(pages_.data() + slot.first->second, data + done, kSector);
-    }
-  }
-  std::size_t sectorCount() const { return sectors_.size(); }
+// All `length` bytes read, or why not.
+using LogRead = tamsket::Status<std::string>;
 
-  std::uint64_t size() const override { return size_; }
-  ReadStatus read(std::uint64_t offset, void* out, std::size_t length) const override {
-    if (offset > size_ || length > size_ - offset) return ReadStatus::pastEnd();
-    auto* p = static_cast<std::uint8_t*>(out);
-    while (length) {
-      std::size_t n = 0;
-      if (offset < kBaseBlockSize) {
-        n = static_cast<std::size_t>(std::min<std::uint64_t>(length, kBaseBlockSize - offset));
-        std::memcpy(p, base_ + offset, n);
-      } else if (auto at = sectors_.find(offset / kSector); at != sectors_.end()) {
-        const std::size_t within = static_cast<std::size_t>(offset % kSector);
-        n = std::min(length, kSector - within);
-        std::memcpy(p, pages_.data() + at->second + within, n);
-      } else {
-        // As many following sectors as no log holds, in one read of the primary.
-        n = std::min(length, kSector - static_cast<std::size_t>(offset % kSector));
-        while (n < length && !sectors_.count((offset + n) / kSector)) {
-          n = std::min(length, n + kSector);
-        }
-        const std::uint64_t primaryEnd = primary_->size();
-        const std::size_t fromPrimary =
-            offset >= primaryEnd
-                ? 0
-                : static_cast<std::size_t>(std::min<std::uint64_t>(n, primaryEnd - offset));
-        if (fromPrimary) {
-          ReadStatus status = primary_->read(offset, p, fromPrimary);
-          if (status.outcome != ReadStatus::Outcome::complete) return status;
-        }
-        // A hive that grew in its logs: bytes no log holds past the primary's end.
-        std::memset(p + fromPrimary, 0, n - fromPrimary);
-      }
-      p += n;
-      offset += n;
-      length -= n;
-    }
-    return {};
-  }
-
- private:
-  std::unique_ptr<ByteSource> primary_;
-  std::uint8_t base_[kBaseBlockSize];
-  std::map<std::uint64_t, std::size_t> sectors_;  // file offset / 512 → in pages_
-  std::vector<std::uint8_t> pages_;
-  std::uint64_t size_;
-};
-
-// "" when all `length` bytes were read, else why not.
-std::string readLog(const LogFile& log, std::uint64_t at, void* out, std::size_t length) {
+LogRead readLog(const LogFile& log, std::uint64_t at, void* out, std::size_t length) {
   const ReadStatus status = log.bytes->read(at, out, length);
-  if (status.outcome == ReadStatus::Outcome::complete) return "";
-  if (status.outcome == ReadStatus::Outcome::pastEnd) return "it ends at " + hex(log.bytes->size());
-  return "cannot read " + std::to_string(length) + " bytes at offset " + hex(at) + ": " +
-         status.reason;
+  if (status.outcome == ReadStatus::Outcome::complete) return {};
+  if (status.outcome == ReadStatus::Outcome::pastEnd) {
+    return LogRead("it ends at " + hex(log.bytes->size()));
+  }
+  return LogRead("cannot read " + std::to_string(length) + " bytes at offset " + hex(at) + ": " +
+                 status.reason);
 }
 
 // A log's first sector, and whether it is a log of this hive at all.
@@ -120,15 +59,6 @@ struct LogHeader {
   // An empty file holds nothing (Windows keeps an empty .LOG beside .LOG1 and .LOG2).
   bool unread = false;
 };
-
-std::u16string fileNameOf(const std::uint8_t* block) {
-  std::u16string name;
-  for (std::size_t at = base_field::kFileName;
-       at < base_field::kFileNameEnd && (block[at] || block[at + 1]); at += 2) {
-    name += static_cast<char16_t>(block[at] | block[at + 1] << 8);
-  }
-  return name;
-}
 
 LogHeader readHeader(const LogFile& log, const std::uint8_t* primaryBase, bool primaryValid) {
   LogHeader h;
@@ -143,18 +73,22 @@ LogHeader readHeader(const LogFile& log, const std::uint8_t* primaryBase, bool p
     h.unread = log.bytes->size() != 0;
     return h;
   }
-  h.problem = readLog(log, 0, h.sector, kSector);
-  if (!h.problem.empty()) return h;
+  if (LogRead read = readLog(log, 0, h.sector, kSector); !read) {
+    h.problem = read.error();
+    return h;
+  }
   h.base = parseBaseBlock(h.sector);
   const std::uint32_t type = h.base.fileType;
   if (!h.base.signature || (type != 1 && type != 2 && type != kNewFormatLog)) {
     h.problem = "not a transaction log";
   } else if (!h.base.checksumValid) {
     h.problem = "its base block fails its checksum";
-  } else if (primaryValid && !fileNameOf(h.sector).empty() && !fileNameOf(primaryBase).empty() &&
-             fileNameOf(h.sector) != fileNameOf(primaryBase)) {
-    const std::u16string name = fileNameOf(h.sector);
-    h.problem = "a log of another hive (" + text::utf16ToUtf8(name.data(), name.size()) + ")";
+  } else if (primaryValid) {
+    const std::u16string name = embeddedFileName(h.sector);
+    const std::u16string primaryName = embeddedFileName(primaryBase);
+    if (!name.empty() && !primaryName.empty() && name != primaryName) {
+      h.problem = "a log of another hive (" + text::utf16ToUtf8(name.data(), name.size()) + ")";
+    }
   }
   h.unread = !h.problem.empty();
   return h;
@@ -170,87 +104,100 @@ struct Entry {
   bool numbered = false;  // its header was read: `sequence` is what it claims
   std::uint32_t binsSize = 0;
   std::uint64_t hashes[2] = {};  // as its header gives them
-  std::size_t order = 0;         // among the entries of all files
 };
 
-// Reads and checks the entry at `at` into `bytes`: "" when it is sound,
-// "end" where the entries end, else what is wrong with it. `hashed`: this
-// entry as an earlier read found it, its hashes checked; hashing it again, most
-// of the work, is spared while its header is still the same.
-std::string readEntry(const LogHeader& log, std::uint64_t at, std::vector<std::uint8_t>& bytes,
-                      Entry& entry, const Entry* hashed = nullptr) {
+// What reading an entry came to: a sound entry, the end of the entries, or
+// damage (what is wrong with it).
+struct EntryRead {
+  enum class Outcome { sound, end, damaged };
+  Outcome outcome = Outcome::sound;
+  std::string damage;
+  static EntryRead end() { return {Outcome::end, {}}; }
+  static EntryRead damaged(std::string why) { return {Outcome::damaged, std::move(why)}; }
+};
+
+// Reads and checks the entry at `at` into `bytes`. `hashed`: this entry as an
+// earlier read found it, its hashes checked; hashing it again, most of the
+// work, is spared while its header is still the same.
+EntryRead readEntry(const LogHeader& log, std::uint64_t at, std::vector<std::uint8_t>& bytes,
+                    Entry& entry, const Entry* hashed = nullptr) {
   const std::uint64_t fileSize = log.file->bytes->size();
   std::uint8_t h[kEntryHeader];
-  if (fileSize - at < 4) return "end";
+  if (fileSize - at < 4) return EntryRead::end();
   if (fileSize - at < kEntryHeader) {
-    if (!readLog(*log.file, at, h, 4).empty() || std::memcmp(h, "HvLE", 4) != 0) return "end";
-    return "is cut short by the end of the file";
+    if (!readLog(*log.file, at, h, 4) || std::memcmp(h, "HvLE", 4) != 0) return EntryRead::end();
+    return EntryRead::damaged("is cut short by the end of the file");
   }
-  std::string problem = readLog(*log.file, at, h, sizeof h);
-  if (!problem.empty()) return problem;
-  if (std::memcmp(h, "HvLE", 4) != 0) return "end";
+  if (LogRead read = readLog(*log.file, at, h, sizeof h); !read) {
+    return EntryRead::damaged(read.error());
+  }
+  const EntryHeader header = parseEntryHeader(h);
+  if (!header.signature) return EntryRead::end();
   entry.at = at;
-  entry.size = le32(h + 4);
-  entry.sequence = le32(h + 12);
+  entry.size = header.size;
+  entry.sequence = header.sequence;
   entry.numbered = true;
-  entry.binsSize = le32(h + 16);
-  entry.hashes[0] = le64(h + 24);
-  entry.hashes[1] = le64(h + 32);
-  const std::uint32_t pages = le32(h + 20);
+  entry.binsSize = header.binsSize;
+  entry.hashes[0] = header.dataHash;
+  entry.hashes[1] = header.headerHash;
+  const std::uint32_t pages = header.pageCount;
   if (entry.size < kEntryHeader || entry.size % kSector != 0) {
-    return "has a size of " + hex(entry.size) + ", not a whole number of sectors";
+    return EntryRead::damaged("has a size of " + hex(entry.size) +
+                              ", not a whole number of sectors");
   }
-  if (entry.size > fileSize - at) return "is cut short by the end of the file";
+  if (entry.size > fileSize - at) return EntryRead::damaged("is cut short by the end of the file");
   bytes.resize(entry.size);
-  problem = readLog(*log.file, at, bytes.data(), bytes.size());
-  if (!problem.empty()) return problem;
+  if (LogRead read = readLog(*log.file, at, bytes.data(), bytes.size()); !read) {
+    return EntryRead::damaged(read.error());
+  }
   // The pages are laid out as `bytes` says; it must say what was checked.
-  if (std::memcmp(bytes.data(), h, kEntryHeader) != 0) return "changed while it was read";
+  if (std::memcmp(bytes.data(), h, kEntryHeader) != 0) {
+    return EntryRead::damaged("changed while it was read");
+  }
   if (hashed) {
     if (hashed->size != entry.size || hashed->sequence != entry.sequence ||
         hashed->hashes[0] != entry.hashes[0] || hashed->hashes[1] != entry.hashes[1]) {
-      return "changed since it was read";
+      return EntryRead::damaged("changed since it was read");
     }
   } else if (marvin32(kLogEntrySeed, bytes.data() + kEntryHeader, entry.size - kEntryHeader) !=
                  entry.hashes[0] ||
-             marvin32(kLogEntrySeed, bytes.data(), 32) != entry.hashes[1]) {
-    return "fails its hash";
+             marvin32(kLogEntrySeed, bytes.data(), entry_field::kHeaderHashed) != entry.hashes[1]) {
+    return EntryRead::damaged("fails its hash");
   }
-  if (entry.binsSize == 0 || entry.binsSize % 4096 != 0) {
-    return "gives a hive bins size of " + hex(entry.binsSize);
+  if (!isWholePages(entry.binsSize)) {
+    return EntryRead::damaged("gives a hive bins size of " + hex(entry.binsSize));
   }
-  std::uint64_t need = kEntryHeader + std::uint64_t{pages} * 8;
+  std::uint64_t need = kEntryHeader + std::uint64_t{pages} * kPageRefSize;
   for (std::uint32_t i = 0; i < pages && need <= entry.size; ++i) {
-    const std::uint8_t* ref = bytes.data() + kEntryHeader + 8 * i;
-    const std::uint32_t offset = le32(ref);
-    const std::uint32_t length = le32(ref + 4);
-    if (offset % kSector || length == 0 || length % kSector ||
-        std::uint64_t{offset} + length > entry.binsSize) {
-      return "logs a page of " + hex(length) + " bytes at " + hex(kBinsStart + offset) +
-             " outside the hive bins";
+    const PageRef page = pageRef(bytes.data(), i);
+    if (page.offset % kSector || page.length == 0 || page.length % kSector ||
+        std::uint64_t{page.offset} + page.length > entry.binsSize) {
+      return EntryRead::damaged("logs a page of " + hex(page.length) + " bytes at " +
+                                hex(kBinsStart + page.offset) + " outside the hive bins");
     }
-    need += length;
+    need += page.length;
   }
-  if (need > entry.size) return "lists more pages than it holds";
-  return "";
+  if (need > entry.size) return EntryRead::damaged("lists more pages than it holds");
+  return {};
 }
 
 // Lays a checked entry's pages over the hive.
 void applyEntry(const std::vector<std::uint8_t>& bytes, RecoveredSource& hive) {
-  const std::uint32_t pages = le32(bytes.data() + 20);
-  std::size_t data = kEntryHeader + std::size_t{pages} * 8;
+  const std::uint32_t pages = le32(bytes.data() + entry_field::kPageCount);
+  std::size_t data = kEntryHeader + std::size_t{pages} * kPageRefSize;
   for (std::uint32_t i = 0; i < pages; ++i) {
-    const std::uint8_t* ref = bytes.data() + kEntryHeader + 8 * i;
-    hive.putSectors(kBinsStart + le32(ref), bytes.data() + data, le32(ref + 4));
-    data += le32(ref + 4);
+    const PageRef page = pageRef(bytes.data(), i);
+    hive.putSectors(kBinsStart + page.offset, bytes.data() + data, page.length);
+    data += page.length;
   }
 }
 
 // A file's sound entries, in file order, and what ended them.
 struct EntryScan {
   std::vector<Entry> entries;
-  std::string damage;  // "" at a clean end
-  Entry damaged;       // the entry that has it: its index, its number if it could be read
+  bool damaged = false;  // else its entries ended cleanly
+  std::string damage;
+  Entry damagedEntry;  // its index, its number if it could be read
 };
 
 EntryScan scanEntries(const LogHeader& log) {
@@ -261,11 +208,12 @@ EntryScan scanEntries(const LogHeader& log) {
     Entry entry;
     entry.log = &log;
     entry.index = index;
-    const std::string problem = readEntry(log, at, bytes, entry);
-    if (problem == "end") break;
-    if (!problem.empty()) {
-      scan.damage = problem;
-      scan.damaged = entry;
+    EntryRead read = readEntry(log, at, bytes, entry);
+    if (read.outcome == EntryRead::Outcome::end) break;
+    if (read.outcome == EntryRead::Outcome::damaged) {
+      scan.damaged = true;
+      scan.damage = std::move(read.damage);
+      scan.damagedEntry = entry;
       break;
     }
     scan.entries.push_back(entry);
@@ -283,98 +231,89 @@ std::string namesOf(const std::vector<const LogHeader*>& logs) {
   return names;
 }
 
-// The new format: the entries of both files from the hive's sequence number on,
-// in sequence order, stopping at the first that is missing or damaged. Returns
-// whether they ran to their end: no entry left past the stop, and no damage
-// where an entry still needed could lie.
+std::string entryNote(const LogHeader& log, std::size_t index, const std::string& problem) {
+  return log.file->name + ": entry " + std::to_string(index) + " " + problem;
+}
+
+// What became of the new-format logs, told from their plan. `failed`: the
+// note on an entry that failed when it was read again, if one did.
+void describePlan(const LogPlan& plan, const std::vector<const LogHeader*>& logs,
+                  const std::vector<EntryScan>& scans, std::uint32_t firstSequence,
+                  const std::vector<std::string>& failed, std::vector<std::string>& notes) {
+  std::vector<std::string> damage = failed;
+  for (std::size_t file : plan.damagedFiles) {
+    damage.push_back(entryNote(*logs[file], scans[file].damagedEntry.index, scans[file].damage));
+  }
+  const auto afterName = [&] { return logs[plan.after.file]->file->name; };
+  if (!plan.apply.empty()) {
+    std::vector<const LogHeader*> used;
+    for (const PlannedEntry& e : plan.apply) {
+      if (std::find(used.begin(), used.end(), logs[e.file]) == used.end()) {
+        used.push_back(logs[e.file]);
+      }
+    }
+    notes.push_back("applied " + plural(plan.apply.size(), "entry", "entries") + " from " +
+                    namesOf(used));
+    notes.insert(notes.end(), damage.begin(), damage.end());
+    if (plan.goesOn) {
+      notes.push_back(afterName() + " goes on at sequence number " +
+                      std::to_string(plan.after.sequence) + ", not " + std::to_string(plan.next));
+    }
+  } else if (!damage.empty()) {
+    notes.insert(notes.end(), damage.begin(), damage.end());
+  } else if (plan.empty) {
+    notes.push_back(namesOf(logs) + (logs.size() == 1 ? " holds" : " hold") + " no entries");
+  } else {
+    notes.push_back(!plan.goesOn
+                        ? namesOf(logs) + ": no entry is newer than the hive (sequence number " +
+                              std::to_string(firstSequence) + ")"
+                        : afterName() + ": its entries go on at sequence number " +
+                              std::to_string(plan.after.sequence) + ", the hive needs " +
+                              std::to_string(firstSequence));
+  }
+}
+
+// The new format: the entries the plan names, each read again and applied.
+// Returns whether they ran to their end.
 bool applyNewFormat(const std::vector<const LogHeader*>& logs, std::uint32_t firstSequence,
                     RecoveredSource& hive, Recovery& recovery, std::vector<std::string>& notes) {
   std::vector<EntryScan> scans;
-  std::vector<Entry> all;
+  std::vector<ScannedLog> scanned;
   for (const LogHeader* log : logs) {
     scans.push_back(scanEntries(*log));
-    all.insert(all.end(), scans.back().entries.begin(), scans.back().entries.end());
+    const EntryScan& scan = scans.back();
+    ScannedLog s;
+    for (const Entry& e : scan.entries) s.sequences.push_back(e.sequence);
+    s.damaged = scan.damaged;
+    s.numbered = scan.damagedEntry.numbered;
+    s.damagedSequence = scan.damagedEntry.sequence;
+    scanned.push_back(std::move(s));
   }
-  // In sequence order, and in file order among equals (without the
-  // temporary buffer of std::stable_sort, which the lean Windows build lacks).
-  for (std::size_t i = 0; i < all.size(); ++i) all[i].order = i;
-  std::sort(all.begin(), all.end(), [](const Entry& a, const Entry& b) {
-    return a.sequence != b.sequence ? a.sequence < b.sequence : a.order < b.order;
-  });
-  // The entries to apply are those from the hive's sequence number on: the
-  // first of them may come later than that number, the rest follow it one by one.
-  std::uint32_t next = firstSequence;
-  const auto first = std::find_if(all.begin(), all.end(),
-                                  [&](const Entry& e) { return e.sequence >= firstSequence; });
-  if (first != all.end()) next = first->sequence;
-  std::size_t applied = 0;
-  std::vector<const LogHeader*> used;
-  const Entry* last = nullptr;
+  LogPlan plan = planLogEntries(scanned, firstSequence);
+  std::vector<std::string> failed;
   std::vector<std::uint8_t> bytes;
-  std::vector<std::string> damage;
-  for (const Entry& entry : all) {
-    if (entry.sequence != next) {
-      if (entry.sequence < next) continue;  // applied already, or older than the hive
-      break;
-    }
+  for (std::size_t i = 0; i < plan.apply.size(); ++i) {
+    const Entry& entry = scans[plan.apply[i].file].entries[plan.apply[i].index - 1];
     Entry again;
-    const std::string problem = readEntry(*entry.log, entry.at, bytes, again, &entry);
-    if (!problem.empty()) {  // changed or failed since it was scanned
-      damage.push_back(entry.log->file->name + ": entry " + std::to_string(entry.index) + " " +
-                       problem);
+    EntryRead read = readEntry(*entry.log, entry.at, bytes, again, &entry);
+    if (read.outcome != EntryRead::Outcome::sound) {  // changed or failed since it was scanned
+      failed.push_back(entryNote(*entry.log, entry.index, read.damage));
+      plan = planLogEntries(scanned, firstSequence, i);
       break;
     }
     applyEntry(bytes, hive);
     hive.setBinsSize(entry.binsSize);
-    if (std::find(used.begin(), used.end(), entry.log) == used.end()) used.push_back(entry.log);
-    last = &entry;
-    ++applied;
-    ++next;
   }
-  // Damage matters where an entry still needed could lie: right after the
-  // last one applied, in a file none of whose entries were, or in an entry
-  // whose number, when it could be read, is not older than the one needed.
-  for (std::size_t i = 0; i < scans.size(); ++i) {
-    const EntryScan& scan = scans[i];
-    if (scan.damage.empty()) continue;
-    const bool atTheStop = scan.entries.empty()
-                               ? applied == 0
-                               : last && last->log == logs[i] && last->index == scan.entries.size();
-    if (atTheStop || !scan.damaged.numbered || scan.damaged.sequence >= next) {
-      damage.push_back(logs[i]->file->name + ": entry " + std::to_string(scan.damaged.index) + " " +
-                       scan.damage);
-    }
-  }
-  const auto after =
-      std::find_if(all.begin(), all.end(), [&](const Entry& e) { return e.sequence > next; });
-  const bool complete = damage.empty() && after == all.end();
-  if (applied) {
+  if (!plan.apply.empty()) {
+    const Entry& last = scans[plan.apply.back().file].entries[plan.apply.back().index - 1];
     recovery.applied = true;
-    putLe32(hive.base() + base_field::kPrimarySequence, last->sequence);
-    putLe32(hive.base() + base_field::kSecondarySequence, last->sequence);
-    putLe32(hive.base() + base_field::kBinsSize, last->binsSize);
+    putLe32(hive.base() + base_field::kPrimarySequence, last.sequence);
+    putLe32(hive.base() + base_field::kSecondarySequence, last.sequence);
+    putLe32(hive.base() + base_field::kBinsSize, last.binsSize);
     storeBaseBlockChecksum(hive.base());
-    notes.push_back("applied " + plural(applied, "entry", "entries") + " from " + namesOf(used));
-    notes.insert(notes.end(), damage.begin(), damage.end());
-    if (after != all.end()) {
-      notes.push_back(after->log->file->name + " goes on at sequence number " +
-                      std::to_string(after->sequence) + ", not " + std::to_string(next));
-    }
-    return complete;
   }
-  if (!damage.empty()) {
-    notes.insert(notes.end(), damage.begin(), damage.end());
-  } else if (all.empty()) {
-    notes.push_back(namesOf(logs) + (logs.size() == 1 ? " holds" : " hold") + " no entries");
-  } else {
-    notes.push_back(after == all.end()
-                        ? namesOf(logs) + ": no entry is newer than the hive (sequence number " +
-                              std::to_string(firstSequence) + ")"
-                        : after->log->file->name + ": its entries go on at sequence number " +
-                              std::to_string(after->sequence) + ", the hive needs " +
-                              std::to_string(firstSequence));
-  }
-  return complete;
+  describePlan(plan, logs, scans, firstSequence, failed, notes);
+  return failed.empty() && plan.complete();
 }
 
 // The old format: the dirty sectors of one log written at the same time as
@@ -388,38 +327,39 @@ void applyOldFormat(const LogHeader& log, RecoveredSource& hive, Recovery& recov
                     " is not 1 to 8");
     return;
   }
-  if (b.binsSize == 0 || b.binsSize % 4096 != 0) {
+  if (!isWholePages(b.binsSize)) {
     notes.push_back(name + "it gives a hive bins size of " + hex(b.binsSize));
     return;
   }
   const std::uint64_t sector = kSector * b.clustering;
   const std::uint64_t fileSize = log.file->bytes->size();
   const std::size_t bitmapBytes = b.binsSize / kSector / 8;
-  if (sector + 4 + bitmapBytes > fileSize) {
+  if (sector + kDirtyBitmap + bitmapBytes > fileSize) {
     notes.push_back(name + "its dirty vector runs past the end of the file");
     return;
   }
-  std::vector<std::uint8_t> vector(4 + bitmapBytes);
-  std::string problem = readLog(*log.file, sector, vector.data(), vector.size());
-  if (!problem.empty() || std::memcmp(vector.data(), "DIRT", 4) != 0) {
-    notes.push_back(name + (problem.empty() ? "no dirty vector (\"DIRT\") in it" : problem));
+  std::vector<std::uint8_t> vector(kDirtyBitmap + bitmapBytes);
+  const LogRead read = readLog(*log.file, sector, vector.data(), vector.size());
+  if (!read || std::memcmp(vector.data(), "DIRT", 4) != 0) {
+    notes.push_back(name + (read ? "no dirty vector (\"DIRT\") in it" : read.error()));
     return;
   }
-  const std::uint8_t* bitmap = vector.data() + 4;
+  const std::uint8_t* bitmap = vector.data() + kDirtyBitmap;
   std::uint64_t dirty = 0;
   for (std::size_t i = 0; i < bitmapBytes; ++i) {
     for (int bit = 0; bit < 8; ++bit) dirty += (bitmap[i] >> bit) & 1;
   }
-  const std::uint64_t pagesAt = (sector + 4 + bitmapBytes + sector - 1) / sector * sector;
+  const std::uint64_t pagesAt =
+      (sector + kDirtyBitmap + bitmapBytes + sector - 1) / sector * sector;
   if (dirty * kSector > fileSize - std::min(fileSize, pagesAt)) {
     notes.push_back(name + "its dirty vector names " + std::to_string(dirty) +
                     " sectors, more than the file holds");
     return;
   }
   std::vector<std::uint8_t> pages(static_cast<std::size_t>(dirty) * kSector);
-  problem = readLog(*log.file, pagesAt, pages.data(), pages.size());
-  if (!problem.empty()) {
-    notes.push_back(name + problem);
+  if (const LogRead pagesRead = readLog(*log.file, pagesAt, pages.data(), pages.size());
+      !pagesRead) {
+    notes.push_back(name + pagesRead.error());
     return;
   }
   // A dirty sector that starts a hive bin must hold a sound bin header, or
@@ -429,8 +369,8 @@ void applyOldFormat(const LogHeader& log, RecoveredSource& hive, Recovery& recov
     if (!((bitmap[i / 8] >> (i % 8)) & 1)) continue;
     const std::uint64_t to = kBinsStart + i * kSector;
     const std::uint8_t* data = pages.data() + targets.size() * kSector;
-    if (to % 4096 == 0 && std::memcmp(data, "hbin", 4) == 0 &&
-        (le32(data + 4) != to - kBinsStart || le32(data + 8) % 4096 != 0)) {
+    if (to % kPageSize == 0 && parseBinHeader(data).signature &&
+        binFault(parseBinHeader(data), to, kBinsStart + b.binsSize) != BinFault::none) {
       notes.push_back(name + "the dirty hive bin at " + hex(to) + " is damaged");
       return;
     }
@@ -440,10 +380,7 @@ void applyOldFormat(const LogHeader& log, RecoveredSource& hive, Recovery& recov
     hive.putSectors(targets[i], pages.data() + i * kSector, kSector);
   }
   // The log's base block is the hive's as it was when the log was written.
-  std::memcpy(hive.base(), log.sector, kSector);
-  putLe32(hive.base() + base_field::kFileType, kPrimaryFile);
-  storeBaseBlockChecksum(hive.base());
-  hive.setBinsSize(b.binsSize);
+  hive.adoptBaseBlock(log.sector, b.binsSize);
   recovery.applied = true;
   notes.push_back("applied " + plural(targets.size(), "dirty sector", "dirty sectors") + " from " +
                   log.file->name);
@@ -489,7 +426,8 @@ Recovery recoverHive(std::unique_ptr<ByteSource> primary, const std::uint8_t* ba
   std::uint64_t timestamp = primaryBase.timestamp;
   std::uint8_t stamp[8];
   if (!primaryBase.checksumValid &&
-      hive->read(kBinsStart + 20, stamp, 8).outcome == ReadStatus::Outcome::complete) {
+      hive->read(kBinsStart + bin_field::kTimestamp, stamp, 8).outcome ==
+          ReadStatus::Outcome::complete) {
     timestamp = le64(stamp);
   }
   // A primary whose base block is damaged takes a log's: of the new format's,
@@ -512,10 +450,7 @@ Recovery recoverHive(std::unique_ptr<ByteSource> primary, const std::uint8_t* ba
       recovery.report = joined(unusable);
       return recovery;
     }
-    std::memcpy(hive->base(), baseFrom->sector, kSector);
-    putLe32(hive->base() + base_field::kFileType, kPrimaryFile);
-    storeBaseBlockChecksum(hive->base());
-    hive->setBinsSize(baseFrom->base.binsSize);
+    hive->adoptBaseBlock(baseFrom->sector, baseFrom->base.binsSize);
     firstSequence = baseFrom->base.primarySequence;
     recovery.baseRecovered = true;
     notes.push_back("base block taken from " + baseFrom->file->name);
