@@ -1,5 +1,6 @@
 #include "cli/command_line.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -69,6 +70,10 @@ std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry
         options.noLogs = true;
         continue;
       }
+      if (name == "--all-snapshots" && readsImages) {
+        options.allSnapshots = true;
+        continue;
+      }
       if (name == "--help" || name == "-h") {
         options.help = true;
         continue;
@@ -113,6 +118,10 @@ std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry
     options.sources.push_back({source->kind, std::move(value)});
   }
   if (json && csv) return "--json and --csv cannot be combined";
+  const auto image = [](const SourceRequest& source) { return source.kind == Request::image; };
+  if (options.allSnapshots && std::none_of(options.sources.begin(), options.sources.end(), image)) {
+    return "--all-snapshots reads the snapshots of a disk image: give it with --image FILE";
+  }
   options.format = json ? Format::json : csv ? Format::csv : Format::text;
   if (options.help || options.version) return "";
   if (options.sources.empty()) {
@@ -187,9 +196,9 @@ std::string usageText(bool hasRegistry, bool readsImages) {
       "done. --no-logs reads every hive file as it lies on disk.\n"
       "\n"
       "\n";
-  std::vector<std::string> codes = {"cannot-open", "not-a-file", "in-use", "not-a-registry-file",
-                                    "truncated", "read-error", "unsupported-version",
-                                    "corrupt (hive files)"};
+  std::vector<std::string> codes = {"cannot-open",         "not-a-file",          "in-use",
+                                    "not-a-registry-file", "truncated",           "read-error",
+                                    "unsupported-version", "corrupt (hive files)"};
   if (readsImages) {
     codes.insert(codes.end(), {"no-hive-found (--windows, --image)", "not-a-disk-image",
                                "no-ntfs-volume", "encrypted-volume", "damaged-image (--image)"});

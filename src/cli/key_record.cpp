@@ -82,6 +82,7 @@ const char* errorCodeName(const ErrorCode& code) {
     case SourceError::encryptedVolume: return "encrypted-volume";
     case SourceError::damagedImage: return "damaged-image";
     case SourceError::noImageSupport: return "no-image-support";
+    case SourceError::brokenSnapshotChain: return "broken-snapshot-chain";
   }
   return "";
 }

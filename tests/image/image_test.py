@@ -21,7 +21,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "cli"))
-from cli_support import KEY_A, KEY_B, run  # noqa: E402
+from cli_support import KEY_B, KEY_A, PACKED_B, decode_key, run  # noqa: E402
 
 CLI = None
 MUTATIONS = None
@@ -34,6 +34,12 @@ HIVE = "\\Windows\\System32\\config\\SOFTWARE"
 # What mkntfs writes at the start of a volume: a jump, then the file system's name.
 NTFS_BOOT = b"\xebR\x90NTFS    "
 WRITING = re.compile(r"O_WRONLY|O_RDWR|O_CREAT|O_TRUNC")
+# mbr-fat-ntfs.vmdk's NTFS partition, in sectors; its hive holds PACKED_B (32-bit view).
+VMDK_NTFS = 18432
+# Made-up packed keys laid over that hive's key at the links of the snapshot chains.
+PACKED_C = bytes(range(0x21, 0x30))
+PACKED_D = bytes(range(0x41, 0x50))
+KEY_C, KEY_D = decode_key(PACKED_C), decode_key(PACKED_D)
 
 
 def cli(*args):
@@ -77,6 +83,52 @@ def hive_by_tsk(path, sector, inner):
     out.write_bytes(subprocess.run(["icat", "-o", str(sector), path, inode.split("-")[0]],
                                    capture_output=True, check=True).stdout)
     return str(out)
+
+
+def tool(*command):
+    return subprocess.run(command, capture_output=True, text=True, check=True).stdout
+
+
+def key_cluster(base, packed):
+    """Where the cluster holding the key of `base`'s hive lies in the disk, and that cluster
+    with `packed` in place of the key, from The Sleuth Kit's istat and fsstat."""
+    raw = base + ".raw"
+    tool("qemu-img", "convert", "-O", "raw", base, raw)
+    hive = pathlib.Path(hive_by_tsk(raw, VMDK_NTFS, HIVE)).read_bytes()
+    cluster = int(re.search(r"Cluster Size: (\d+)", tool("fsstat", "-o", str(VMDK_NTFS), raw))[1])
+    inode = [line.split()[1] for line in tool("fls", "-r", "-p", "-o", str(VMDK_NTFS), raw)
+             .splitlines() if line.endswith("/config/SOFTWARE")][0].split("-")[0]
+    runs = tool("istat", "-o", str(VMDK_NTFS), raw, inode).split("Type: $DATA")[1]
+    clusters = [int(n) for n in runs.splitlines()[1].split()]
+    at = hive.index(PACKED_B)
+    changed = bytearray(hive[at // cluster * cluster:][:cluster])
+    changed[at % cluster:at % cluster + len(packed)] = packed
+    return VMDK_NTFS * 512 + clusters[at // cluster] * cluster, bytes(changed)
+
+
+def snapshot(parent, child, hint, packed=None):
+    """A VMware delta disk over `parent`, recording it as `hint`, with `packed` written over the
+    key's cluster in it; taken after its parent was written, as a delta records the content id."""
+    tool("qemu-img", "create", "-q", "-f", "vmdk", "-b", hint, "-F", "vmdk", child)
+    if packed:
+        offset, cluster = key_cluster(image("mbr-fat-ntfs.vmdk"), packed)
+        pathlib.Path(child + ".cluster").write_bytes(cluster)
+        tool("qemu-io", "-f", "vmdk", "-c", f"write -s {child}.cluster {offset} {len(cluster)}",
+             child)
+    return child
+
+
+def chain(folder, packed_keys, absolute=False):
+    """The base disk and a snapshot over it for each packed key (None: nothing written) in
+    `folder`, named as VMware names them; the paths, base first."""
+    os.makedirs(image(folder))
+    links = [image(f"{folder}/server.vmdk")]
+    shutil.copy(image("mbr-fat-ntfs.vmdk"), links[0])
+    for n, packed in enumerate(packed_keys, 1):
+        parent = links[-1]
+        links.append(snapshot(parent, image(f"{folder}/server-{n:06d}.vmdk"),
+                              parent if absolute else os.path.basename(parent), packed))
+    return links
 
 
 class Images(unittest.TestCase):
