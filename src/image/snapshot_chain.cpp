@@ -142,7 +142,7 @@ tamsket::Result<std::shared_ptr<Chain>, ChainError> openChain(const std::string&
       if (!fileIdOf(candidate, id)) continue;
       if (seen.count(id)) {
         return broken(childName + " is a snapshot over " + hint + ", which is " + candidate +
-                      ", a link above it: the chain loops");
+                      ", already a link of this chain: the chain loops");
       }
       std::unique_ptr<ChainLink> opened = open(candidate, failure);
       if (!opened) {

@@ -285,6 +285,113 @@ class Images(unittest.TestCase):
                 self.assertIn(f"  {harmless}\n", done.stdout)
 
 
+class Chains(unittest.TestCase):
+    def test_each_link_reads_the_disk_as_it_stood_then(self):
+        def moved():
+            # Recorded by absolute paths, then the folder moved and the base renamed in capitals,
+            # as a VM folder copied from Windows may be.
+            links = chain("recorded", [PACKED_C], absolute=True)
+            read = by_qemu(links)
+            os.rename(image("recorded"), image("moved"))
+            os.rename(image("moved/server.vmdk"), image("moved/SERVER.VMDK"))
+            return [image("moved/SERVER.VMDK"), image("moved/server-000001.vmdk")], read
+
+        def by_qemu(links):
+            # qemu follows the chain on its own: the hive of its raw copy of each link.
+            keys = []
+            for link in links:
+                tool("qemu-img", "convert", "-O", "raw", link, link + ".whole.raw")
+                keys.append(cli("--hive", hive_by_tsk(link + ".whole.raw", VMDK_NTFS, HIVE))[1][0]["key"])
+            return keys
+
+        def made(links):
+            return links, by_qemu(links)
+
+        # (links, base first, and their keys as qemu reads them), and the key each holds
+        cases = [
+            (made([image("mbr-fat-ntfs.vmdk")]), [KEY_B]),
+            (made(chain("two", [PACKED_C])), [KEY_B, KEY_C]),
+            (made(chain("three", [PACKED_C, PACKED_D])), [KEY_B, KEY_C, KEY_D]),
+            # A snapshot that changed nothing reads through to its parent's key.
+            (made(chain("quiet", [PACKED_C, None])), [KEY_B, KEY_C, KEY_C]),
+            (moved(), [KEY_B, KEY_C]),
+        ]
+        for (links, read), keys in cases:
+            with self.subTest(links[-1]):
+                self.assertEqual(read, keys)
+                before = [untouched(link) for link in links]
+                names = [f"{link} (snapshot {n} of {n}, over {links[0]})" if n else link
+                         for n, link in enumerate(links)]
+                for link, name, key in zip(links, names, keys):
+                    status, records, err = cli("--image", link)
+                    self.assertEqual((status, err), (0, ""))
+                    self.assertEqual([(r["location"], r["key"]) for r in records],
+                                     [(f"{name}, partition 2 at 9437184 (NTFS): {HIVE}", key)])
+                top = len(links) - 1
+                status, records, err = cli("--image", links[-1], "--all-snapshots")
+                points = [f"{link} (snapshot {n} of {top}, over {links[0]})" if n else
+                          f"{link} (base, under {top} snapshot{'s' * (top > 1)})" if top else link
+                          for n, link in enumerate(links)]
+                self.assertEqual((status, err), (0, ""))
+                self.assertEqual([(r["location"], r["key"]) for r in records],
+                                 [(f"{point}, partition 2 at 9437184 (NTFS): {HIVE}", key)
+                                  for point, key in zip(points, keys)])
+                self.assertEqual([untouched(link) for link in links], before)
+
+    def test_broken_chains_say_what_was_looked_for_and_where(self):
+        base, first = chain("broken", [PACKED_C])[:2]
+
+        def beside(folder, parent=None, name="server-000001.vmdk"):
+            os.makedirs(image(folder))
+            shutil.copy(first, image(f"{folder}/{name}"))
+            if parent:
+                parent(image(f"{folder}/server.vmdk"))
+            return image(f"{folder}/{name}")
+
+        def looping(folder):
+            # Its record of its parent names itself.
+            link = beside(folder, name="a.vmdk")
+            data = pathlib.Path(link).read_bytes()
+            pathlib.Path(link).write_bytes(data.replace(b'Hint="server.vmdk"', b'Hint="a.vmdk"    '))
+            return link
+
+        deep = [base, first]
+        os.makedirs(image("deep"))
+        for n in range(2, 65):
+            deep.append(snapshot(deep[-1], image(f"deep/s{n:02d}.vmdk"),
+                                 os.path.basename(deep[-1]) if n > 2 else first))
+        cases = [
+            (beside("lonely"), "{0} is a snapshot over server.vmdk, which is not found: looked "
+             "for {1}/server.vmdk and server.vmdk in any letter case in {1}/"),
+            (beside("replaced", lambda at: tool("qemu-img", "convert", "-O", "vmdk",
+                                                image("two-windows.vhd"), at)),
+             "{0} is a snapshot over server.vmdk (content id 0x"),
+            (looping("loop"), "{0} is a snapshot over a.vmdk, which is {0}, already a link of "
+             "this chain: the chain loops"),
+            # 64 links read; a 65th is one too many.
+            (deep[64], "{0} lies on a snapshot chain deeper than 64 links; "),
+        ]
+        for link, message in cases:
+            with self.subTest(link):
+                status, (r,), err = cli("--image", link)
+                self.assertEqual((status, r["location"], r["error"]["code"]),
+                                 (2, link, "broken-snapshot-chain"))
+                self.assertTrue(r["error"]["message"].startswith(
+                    message.format(link, os.path.dirname(link))), r["error"]["message"])
+                self.assertEqual(err, f"tamsket-cli: {r['error']['message']}\n")
+        mismatch = cli("--image", cases[1][0])[1][0]["error"]["message"]
+        self.assertRegex(mismatch, r"\(content id 0x[0-9a-f]{8}\), but .*/replaced/server.vmdk is "
+                         r"another disk \(content id 0x[0-9a-f]{8}\)$")
+        # The right parent cut short: its missing grains are not read as zeros.
+        cut = beside("cut-parent", lambda at: pathlib.Path(at).write_bytes(
+            pathlib.Path(base).read_bytes()[:100_000]))
+        status, (r,), _ = cli("--image", cut)
+        self.assertEqual((status, r["error"]["code"]), (2, "damaged-image"))
+        self.assertIn(" is a VMDK image that cannot be read: ", r["error"]["message"])
+        status, (r,), _ = cli("--image", deep[63])
+        self.assertEqual((status, r["key"]), (0, KEY_C))
+
+
 def main():
     global CLI, MUTATIONS, WORK
     CLI, MUTATIONS, WORK = (os.path.abspath(arg) for arg in sys.argv[1:4])
