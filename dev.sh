@@ -19,7 +19,8 @@ packages=(cmake make g++ googletest libbenchmark-dev python3
           cups printer-driver-cups-pdf poppler-utils fonts-wine fonts-dejavu-core xclip xdotool
           libhivex-bin libwin-hivex-perl python3-hivex libregf-utils python3-libregf
           ansible-core
-          pkg-config libtsk-dev libvmdk-dev libbfio-dev sleuthkit strace)
+          pkg-config libtsk-dev libvmdk-dev libvhdi-dev libbfio-dev sleuthkit strace
+          qemu-utils libvhdi-utils)
 # The 32-bit program runs in a WoW64 prefix; it needs 32-bit Wine, and 32-bit
 # CUPS to see a printer (without it, each 32-bit start even removes Wine's
 # printer entries from the prefix).

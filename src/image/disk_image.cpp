@@ -14,6 +14,7 @@
 #include "hive/windows_layout.h"
 #include "image/page_cache.h"
 #include "image/snapshot_chain.h"
+#include "image/vhd_image.h"
 #include "image/vmdk_image.h"
 #include "text/text.h"
 
@@ -474,8 +475,9 @@ void findHivesAtEachPoint(const std::string& path, const std::string& shown, boo
                                 unreadableImage(shown, container.name, container.cutShort)}});
   }
   tsk_error_reset();
-  if (container.type == TSK_IMG_TYPE_VMDK_VMDK) {
-    auto chain = openChain(path, shown, container.name, openVmdkLink);
+  if (container.type == TSK_IMG_TYPE_VMDK_VMDK || container.type == TSK_IMG_TYPE_VHD_VHD) {
+    auto chain = openChain(path, shown, container.name,
+                           container.type == TSK_IMG_TYPE_VHD_VHD ? openVhdLink : openVmdkLink);
     if (!chain) {
       const ChainError& error = chain.error();
       return each({"", error.failure == ChainFailure::broken

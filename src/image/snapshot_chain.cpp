@@ -28,11 +28,12 @@ std::vector<std::string> candidatesFor(const std::string& child, const std::stri
   std::string portable = hint;
   std::replace(portable.begin(), portable.end(), '\\', '/');
   const std::string folder = folderOf(child);
-  const bool drive = portable.size() >= 2 && portable[1] == ':';
+  // Windows' own forms (a drive letter, a \\?\ prefix) name nothing here but by their last part.
+  const bool windows = (hint.size() >= 2 && hint[1] == ':') || hint.compare(0, 1, "\\") == 0;
   std::vector<std::string> candidates;
   if (portable.empty()) return candidates;
-  if (portable[0] != '/' && !drive) candidates.push_back(folder + portable);
-  if (portable[0] == '/') candidates.push_back(portable);
+  if (portable[0] != '/' && !windows) candidates.push_back(folder + portable);
+  if (hint[0] == '/') candidates.push_back(portable);
   sameName = portable.substr(portable.rfind('/') + 1);
   if (sameName.empty()) return candidates;
   std::vector<std::string> matches;

@@ -1,7 +1,5 @@
 #include "image/vmdk_image.h"
 
-#include <dlfcn.h>
-#include <libbfio.h>
 #include <libvmdk.h>
 
 #include <fcntl.h>
@@ -11,67 +9,14 @@
 #include <cstring>
 #include <memory>
 
+#include "image/libyal_files.h"
+
 namespace image {
 
 namespace {
 
-// libvhdi and libewf export bundled copies of libbfio and The Sleuth Kit loads
-// them before libbfio itself: libvmdk's calls go to the first copy, so the
-// pool handed to it must come from that copy too. (Linking libbfio ahead of
-// them breaks libewf: every E01 fails to open.)
-struct Bfio {
-  decltype(&libbfio_file_initialize) fileInitialize;
-  decltype(&libbfio_file_set_name) fileSetName;
-  decltype(&libbfio_handle_open) handleOpen;
-  decltype(&libbfio_handle_close) handleClose;
-  decltype(&libbfio_handle_free) handleFree;
-  decltype(&libbfio_pool_initialize) poolInitialize;
-  decltype(&libbfio_pool_set_handle) poolSetHandle;
-  decltype(&libbfio_pool_close_all) poolCloseAll;
-  decltype(&libbfio_pool_free) poolFree;
-  decltype(&libbfio_error_backtrace_sprint) errorSprint;
-  decltype(&libbfio_error_free) errorFree;
-};
-
-template <typename Function>
-bool lookUp(Function& function, const char* name) {
-  function = reinterpret_cast<Function>(::dlsym(RTLD_DEFAULT, name));
-  return function != nullptr;
-}
-
-bool loadBfio(Bfio& f) {
-  return lookUp(f.fileInitialize, "libbfio_file_initialize") &&
-         lookUp(f.fileSetName, "libbfio_file_set_name") &&
-         lookUp(f.handleOpen, "libbfio_handle_open") &&
-         lookUp(f.handleClose, "libbfio_handle_close") &&
-         lookUp(f.handleFree, "libbfio_handle_free") &&
-         lookUp(f.poolInitialize, "libbfio_pool_initialize") &&
-         lookUp(f.poolSetHandle, "libbfio_pool_set_handle") &&
-         lookUp(f.poolCloseAll, "libbfio_pool_close_all") &&
-         lookUp(f.poolFree, "libbfio_pool_free") &&
-         lookUp(f.errorSprint, "libbfio_error_backtrace_sprint") &&
-         lookUp(f.errorFree, "libbfio_error_free");
-}
-
-// libyal errors chain from the first failure outwards; the first says what was wrong.
-template <typename Error, typename Print, typename Free>
-std::string takeReason(Error* error, Print print, Free free, const char* otherwise) {
-  std::string reason = otherwise;
-  char text[2048] = {};
-  if (error && print(error, text, sizeof text) > 0) {
-    reason = text;
-    reason = reason.substr(0, reason.find('\n'));
-  }
-  if (error) free(&error);
-  return reason;
-}
-
 std::string vmdkReason(libvmdk_error_t* error, const char* otherwise) {
   return takeReason(error, libvmdk_error_backtrace_sprint, libvmdk_error_free, otherwise);
-}
-
-std::string bfioReason(const Bfio& bfio, libbfio_error_t* error, const char* otherwise) {
-  return takeReason(error, bfio.errorSprint, bfio.errorFree, otherwise);
 }
 
 void release(const Bfio& bfio, libvmdk_handle_t* handle, libbfio_pool_t* pool) {
@@ -155,20 +100,6 @@ class VmdkLink : public ChainLink {
   std::vector<std::string> extents_;
   std::uint64_t size_;
 };
-
-// A file handle on `path` opened for reading only, or why not.
-libbfio_handle_t* openReadOnly(const Bfio& bfio, const std::string& path, std::string& failure) {
-  libbfio_handle_t* file = nullptr;
-  libbfio_error_t* error = nullptr;
-  if (bfio.fileInitialize(&file, &error) != 1 ||
-      bfio.fileSetName(file, path.c_str(), path.size() + 1, &error) != 1 ||
-      bfio.handleOpen(file, LIBBFIO_OPEN_READ, &error) != 1) {
-    failure = "cannot open " + path + ": " + bfioReason(bfio, error, "no reason given");
-    if (file) bfio.handleFree(&file, nullptr);
-    return nullptr;
-  }
-  return file;
-}
 
 std::string extentName(libvmdk_handle_t* handle, int index, int& type, std::string& failure) {
   libvmdk_extent_descriptor_t* extent = nullptr;
