@@ -18,10 +18,14 @@ import subprocess
 import sys
 import tarfile
 import unittest
+import uuid
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "cli"))
-from cli_support import KEY_B, KEY_A, PACKED_B, decode_key, run  # noqa: E402
+from cli_support import KEY_A, KEY_B, PACKED_B, VALUE_A, decode_key, run  # noqa: E402
+
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
+from differencing_disks import differencing_vhd, differencing_vhdx  # noqa: E402
 
 CLI = None
 MUTATIONS = None
@@ -34,8 +38,15 @@ HIVE = "\\Windows\\System32\\config\\SOFTWARE"
 # What mkntfs writes at the start of a volume: a jump, then the file system's name.
 NTFS_BOOT = b"\xebR\x90NTFS    "
 WRITING = re.compile(r"O_WRONLY|O_RDWR|O_CREAT|O_TRUNC")
-# mbr-fat-ntfs.vmdk's NTFS partition, in sectors; its hive holds PACKED_B (32-bit view).
-VMDK_NTFS = 18432
+# The bases of the chains: each image, its Windows partition (first sector), where records name it,
+# and the packed key its hive holds.
+BASES = {
+    "vmdk": ("mbr-fat-ntfs.vmdk", 18432, "partition 2 at 9437184", PACKED_B),
+    "vhdx": ("gpt-efi.vhdx", 30720, "partition 3 at 15728640", VALUE_A[52:67]),
+    "vhd": ("two-windows.vhd", 2048, "partition 1 at 1048576", VALUE_A[52:67]),
+}
+# A differencing VHD records its parent's time stamp, counted from 2000.
+PARENT_TIME = 1_600_000_000
 # Made-up packed keys laid over that hive's key at the links of the snapshot chains.
 PACKED_C = bytes(range(0x21, 0x30))
 PACKED_D = bytes(range(0x41, 0x50))
@@ -72,14 +83,15 @@ def untouched(path):
     return hashlib.sha256(pathlib.Path(path).read_bytes()).digest(), st.st_mtime_ns, st.st_ctime_ns
 
 
-def hive_by_tsk(path, sector, inner):
-    """The file at `inner` of the volume at `sector`, as fls finds it and icat reads it."""
+def hive_by_tsk(path, sector, inner, out=None):
+    """The file at `inner` of the volume at `sector`, as fls finds it and icat reads it, written
+    to `out` (or beside `path`)."""
     listing = subprocess.run(["fls", "-r", "-p", "-o", str(sector), path], capture_output=True,
                              text=True, check=True).stdout
     wanted = inner.strip("\\").replace("\\", "/").lower()
     (inode,) = [line.split()[1].rstrip(":") for line in listing.splitlines()
                 if line.startswith("r/r ") and line.split("\t", 1)[1].lower() == wanted]
-    out = pathlib.Path(path + f".{sector}.hive")
+    out = pathlib.Path(out or path + f".{sector}.hive")
     out.write_bytes(subprocess.run(["icat", "-o", str(sector), path, inode.split("-")[0]],
                                    capture_output=True, check=True).stdout)
     return str(out)
@@ -89,21 +101,23 @@ def tool(*command):
     return subprocess.run(command, capture_output=True, text=True, check=True).stdout
 
 
-def key_cluster(base, packed):
-    """Where the cluster holding the key of `base`'s hive lies in the disk, and that cluster
+def key_cluster(kind, packed):
+    """Where the cluster holding the key of the base's hive lies in the disk, and that cluster
     with `packed` in place of the key, from The Sleuth Kit's istat and fsstat."""
-    raw = base + ".raw"
-    tool("qemu-img", "convert", "-O", "raw", base, raw)
-    hive = pathlib.Path(hive_by_tsk(raw, VMDK_NTFS, HIVE)).read_bytes()
-    cluster = int(re.search(r"Cluster Size: (\d+)", tool("fsstat", "-o", str(VMDK_NTFS), raw))[1])
-    inode = [line.split()[1] for line in tool("fls", "-r", "-p", "-o", str(VMDK_NTFS), raw)
+    name, sector, _, old = BASES[kind]
+    raw = image(name + ".raw")
+    if not os.path.exists(raw):
+        tool("qemu-img", "convert", "-O", "raw", image(name), raw)
+    hive = pathlib.Path(hive_by_tsk(raw, sector, HIVE)).read_bytes()
+    cluster = int(re.search(r"Cluster Size: (\d+)", tool("fsstat", "-o", str(sector), raw))[1])
+    inode = [line.split()[1] for line in tool("fls", "-r", "-p", "-o", str(sector), raw)
              .splitlines() if line.endswith("/config/SOFTWARE")][0].split("-")[0]
-    runs = tool("istat", "-o", str(VMDK_NTFS), raw, inode).split("Type: $DATA")[1]
+    runs = tool("istat", "-o", str(sector), raw, inode).split("Type: $DATA")[1]
     clusters = [int(n) for n in runs.splitlines()[1].split()]
-    at = hive.index(PACKED_B)
+    at = hive.index(old)
     changed = bytearray(hive[at // cluster * cluster:][:cluster])
     changed[at % cluster:at % cluster + len(packed)] = packed
-    return VMDK_NTFS * 512 + clusters[at // cluster] * cluster, bytes(changed)
+    return sector * 512 + clusters[at // cluster] * cluster, bytes(changed)
 
 
 def snapshot(parent, child, hint, packed=None):
@@ -111,24 +125,47 @@ def snapshot(parent, child, hint, packed=None):
     key's cluster in it; taken after its parent was written, as a delta records the content id."""
     tool("qemu-img", "create", "-q", "-f", "vmdk", "-b", hint, "-F", "vmdk", child)
     if packed:
-        offset, cluster = key_cluster(image("mbr-fat-ntfs.vmdk"), packed)
+        offset, cluster = key_cluster("vmdk", packed)
         pathlib.Path(child + ".cluster").write_bytes(cluster)
         tool("qemu-io", "-f", "vmdk", "-c", f"write -s {child}.cluster {offset} {len(cluster)}",
              child)
     return child
 
 
-def chain(folder, packed_keys, absolute=False):
+def chain(folder, packed_keys, absolute=False, kind="vmdk"):
     """The base disk and a snapshot over it for each packed key (None: nothing written) in
-    `folder`, named as VMware names them; the paths, base first."""
+    `folder`, named as VMware or Hyper-V names them; the paths, base first."""
     os.makedirs(image(folder))
-    links = [image(f"{folder}/server.vmdk")]
-    shutil.copy(image("mbr-fat-ntfs.vmdk"), links[0])
+    base = BASES[kind][0]
+    links = [image(f"{folder}/server.{kind}")]
+    shutil.copy(image(base), links[0])
+    os.utime(links[0], (PARENT_TIME, PARENT_TIME))
     for n, packed in enumerate(packed_keys, 1):
         parent = links[-1]
-        links.append(snapshot(parent, image(f"{folder}/server-{n:06d}.vmdk"),
-                              parent if absolute else os.path.basename(parent), packed))
+        if kind == "vmdk":
+            links.append(snapshot(parent, image(f"{folder}/server-{n:06d}.vmdk"),
+                                  parent if absolute else os.path.basename(parent), packed))
+            continue
+        child = image(f"{folder}/server_{n}.a{kind}")
+        write = differencing_vhdx if kind == "vhdx" else differencing_vhd
+        write(child, parent, [key_cluster(kind, packed)] if packed else [])
+        os.utime(child, (PARENT_TIME, PARENT_TIME))
+        links.append(child)
     return links
+
+
+def mounted_key(link, sector):
+    """The key of the hive in the disk as libvhdi's vhdimount shows it at `link`."""
+    mount = link + ".mnt"
+    os.makedirs(mount)
+    tool("vhdimount", link, mount)
+    try:
+        # One file a link, the base first: the last is the disk at `link`.
+        view = max(os.listdir(mount), key=lambda name: int(name[len("vhdi"):]))
+        hive = hive_by_tsk(os.path.join(mount, view), sector, HIVE, out=link + ".hive")
+    finally:
+        tool("umount", mount)
+    return cli("--hive", hive)[1][0]["key"]
 
 
 class Images(unittest.TestCase):
@@ -287,27 +324,32 @@ class Images(unittest.TestCase):
 
 class Chains(unittest.TestCase):
     def test_each_link_reads_the_disk_as_it_stood_then(self):
+        def independently(kind, links):
+            # qemu follows a VMDK chain on its own, libvhdi's vhdimount a VHD or VHDX one: the hive
+            # of the disk each shows at each link.
+            sector = BASES[kind][1]
+            if kind != "vmdk":
+                return [mounted_key(link, sector) for link in links]
+            keys = []
+            for link in links:
+                tool("qemu-img", "convert", "-O", "raw", link, link + ".whole.raw")
+                keys.append(cli("--hive", hive_by_tsk(link + ".whole.raw", sector, HIVE))[1][0]
+                            ["key"])
+            return keys
+
+        def made(links, kind="vmdk"):
+            return kind, links, independently(kind, links)
+
         def moved():
             # Recorded by absolute paths, then the folder moved and the base renamed in capitals,
             # as a VM folder copied from Windows may be.
             links = chain("recorded", [PACKED_C], absolute=True)
-            read = by_qemu(links)
+            read = independently("vmdk", links)
             os.rename(image("recorded"), image("moved"))
             os.rename(image("moved/server.vmdk"), image("moved/SERVER.VMDK"))
-            return [image("moved/SERVER.VMDK"), image("moved/server-000001.vmdk")], read
+            return "vmdk", [image("moved/SERVER.VMDK"), image("moved/server-000001.vmdk")], read
 
-        def by_qemu(links):
-            # qemu follows the chain on its own: the hive of its raw copy of each link.
-            keys = []
-            for link in links:
-                tool("qemu-img", "convert", "-O", "raw", link, link + ".whole.raw")
-                keys.append(cli("--hive", hive_by_tsk(link + ".whole.raw", VMDK_NTFS, HIVE))[1][0]["key"])
-            return keys
-
-        def made(links):
-            return links, by_qemu(links)
-
-        # (links, base first, and their keys as qemu reads them), and the key each holds
+        # (format, links base first, their keys read independently), and the key each holds
         cases = [
             (made([image("mbr-fat-ntfs.vmdk")]), [KEY_B]),
             (made(chain("two", [PACKED_C])), [KEY_B, KEY_C]),
@@ -315,26 +357,33 @@ class Chains(unittest.TestCase):
             # A snapshot that changed nothing reads through to its parent's key.
             (made(chain("quiet", [PACKED_C, None])), [KEY_B, KEY_C, KEY_C]),
             (moved(), [KEY_B, KEY_C]),
+            (made(chain("hyperv", [PACKED_C, PACKED_D], kind="vhdx"), "vhdx"),
+             [KEY_A, KEY_C, KEY_D]),
+            (made(chain("virtual-pc", [PACKED_C, PACKED_D], kind="vhd"), "vhd"),
+             [KEY_A, KEY_C, KEY_D]),
         ]
-        for (links, read), keys in cases:
+        for (kind, links, read), keys in cases:
+            where = BASES[kind][2]
+
+            def records_of(*args):
+                # The key's own partition: two-windows.vhd holds a second Windows.
+                status, records, err = cli("--image", *args)
+                self.assertEqual((status, err), (0, ""))
+                return [(r["location"], r["key"]) for r in records if f", {where} " in r["location"]]
+
             with self.subTest(links[-1]):
                 self.assertEqual(read, keys)
                 before = [untouched(link) for link in links]
                 names = [f"{link} (snapshot {n} of {n}, over {links[0]})" if n else link
                          for n, link in enumerate(links)]
                 for link, name, key in zip(links, names, keys):
-                    status, records, err = cli("--image", link)
-                    self.assertEqual((status, err), (0, ""))
-                    self.assertEqual([(r["location"], r["key"]) for r in records],
-                                     [(f"{name}, partition 2 at 9437184 (NTFS): {HIVE}", key)])
+                    self.assertEqual(records_of(link), [(f"{name}, {where} (NTFS): {HIVE}", key)])
                 top = len(links) - 1
-                status, records, err = cli("--image", links[-1], "--all-snapshots")
                 points = [f"{link} (snapshot {n} of {top}, over {links[0]})" if n else
                           f"{link} (base, under {top} snapshot{'s' * (top > 1)})" if top else link
                           for n, link in enumerate(links)]
-                self.assertEqual((status, err), (0, ""))
-                self.assertEqual([(r["location"], r["key"]) for r in records],
-                                 [(f"{point}, partition 2 at 9437184 (NTFS): {HIVE}", key)
+                self.assertEqual(records_of(links[-1], "--all-snapshots"),
+                                 [(f"{point}, {where} (NTFS): {HIVE}", key)
                                   for point, key in zip(points, keys)])
                 self.assertEqual([untouched(link) for link in links], before)
 
@@ -355,6 +404,14 @@ class Chains(unittest.TestCase):
             pathlib.Path(link).write_bytes(data.replace(b'Hint="server.vmdk"', b'Hint="a.vmdk"    '))
             return link
 
+        def hyperv(folder, kind, with_base=True, **links):
+            base = chain(folder, [], kind=kind)[0]
+            child = image(f"{folder}/server_1.a{kind}")
+            (differencing_vhdx if kind == "vhdx" else differencing_vhd)(child, base, [], **links)
+            if not with_base:
+                os.remove(base)
+            return child
+
         deep = [base, first]
         os.makedirs(image("deep"))
         for n in range(2, 65):
@@ -368,6 +425,13 @@ class Chains(unittest.TestCase):
              "{0} is a snapshot over server.vmdk (content id 0x"),
             (looping("loop"), "{0} is a snapshot over a.vmdk, which is {0}, already a link of "
              "this chain: the chain loops"),
+            # Hyper-V records the absolute Windows path: only the name is looked for here.
+            (hyperv("hyperv-alone", "vhdx", with_base=False),
+             "{0} is a snapshot over \\\\?\\C:\\Hyper-V\\Disks\\server.vhdx, which is not found: "
+             "looked for server.vhdx in any letter case in {1}/"),
+            (hyperv("hyperv-other", "vhd", parent_id=uuid.UUID(int=1)),
+             "{0} is a snapshot over server.vhd (identifier 00000000-0000-0000-0000-000000000001), "
+             "but {1}/server.vhd is another disk (identifier "),
             # 64 links read; a 65th is one too many.
             (deep[64], "{0} lies on a snapshot chain deeper than 64 links; "),
         ]
