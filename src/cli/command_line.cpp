@@ -161,6 +161,14 @@ std::string wrapped(const std::string& lead, const std::vector<std::string>& ite
 }  // namespace
 
 std::string usageText(bool hasRegistry, bool readsImages) {
+  const std::string snapshots =
+      readsImages ? "--image on a VMware snapshot (server-000002.vmdk) or a Hyper-V differencing\n"
+                    "disk (.avhdx, .avhd) reads the disk as it stood at that link, over the links\n"
+                    "below it, each found from its child's record and checked by its identity;\n"
+                    "--all-snapshots gives the records of every link from the base up, oldest\n"
+                    "first.\n"
+                    "\n"
+                  : "";
   std::string text =
       "Usage:\n"
       "  tamsket-cli [--json | --csv] --hive FILE ...      offline SOFTWARE hive files\n"
@@ -194,14 +202,15 @@ std::string usageText(bool hasRegistry, bool readsImages) {
       "its transaction logs beside it (FILE.LOG1 and FILE.LOG2, or FILE.LOG) are\n"
       "applied in memory, never written, and the record's logs field says what was\n"
       "done. --no-logs reads every hive file as it lies on disk.\n"
-      "\n"
-      "\n";
+      "\n" +
+      snapshots + "\n";
   std::vector<std::string> codes = {"cannot-open",         "not-a-file",          "in-use",
                                     "not-a-registry-file", "truncated",           "read-error",
                                     "unsupported-version", "corrupt (hive files)"};
   if (readsImages) {
-    codes.insert(codes.end(), {"no-hive-found (--windows, --image)", "not-a-disk-image",
-                               "no-ntfs-volume", "encrypted-volume", "damaged-image (--image)"});
+    codes.insert(codes.end(),
+                 {"no-hive-found (--windows, --image)", "not-a-disk-image", "no-ntfs-volume",
+                  "encrypted-volume", "damaged-image", "broken-snapshot-chain (--image)"});
   } else {
     codes.push_back("no-hive-found (--windows)");
   }
