@@ -19,7 +19,8 @@ packages=(cmake make g++ googletest libbenchmark-dev python3
           cups printer-driver-cups-pdf poppler-utils fonts-wine fonts-dejavu-core xclip xdotool
           libhivex-bin libwin-hivex-perl python3-hivex libregf-utils python3-libregf
           ansible-core
-          pkg-config libtsk-dev libvmdk-dev libbfio-dev sleuthkit strace libvhdi-utils qemu-utils)
+          pkg-config libtsk-dev libvmdk-dev libvhdi-dev libbfio-dev sleuthkit strace
+          qemu-utils libvhdi-utils)
 # The 32-bit program runs in a WoW64 prefix; it needs 32-bit Wine, and 32-bit
 # CUPS to see a printer (without it, each 32-bit start even removes Wine's
 # printer entries from the prefix).
@@ -214,6 +215,9 @@ case "${1:-}" in
     echo "== tamsket-cli --image on sparse 1 GB and 32 GB VHDX disks holding the 130 MB hive, against icat + hivexget"
     if [ "$(id -u)" -eq 0 ] && [ -e /dev/fuse ]; then
       python3 bench/image_bench.py "$cli" build/bench/hives/software-130mb.hive \
+        build/bench/images
+      echo "== tamsket-cli --image on a 32 GB VHDX and 3 differencing disks, against vhdimount + icat + hivexget"
+      python3 bench/chain_bench.py build/bench/src/cli/tamsket-cli build/bench/hives/software-130mb.hive \
         build/bench/images
     else
       echo "skipped: making the disks needs root and /dev/fuse (ntfs-3g places the hive)"

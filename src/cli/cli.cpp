@@ -157,15 +157,18 @@ std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file, hi
   return readHive(platform.openHive(file, logs), SourceKind::hive, file.text, logs);
 }
 
-std::vector<KeyRecord> readImage(Platform& platform, const Argument& image, hive::Logs logs) {
-  ImageHives found = platform.findImageHives(image);
+namespace {
+
+// The records of one point in time of an image, named `name`, added to `records`.
+void readImagePoint(const std::string& name, ImageHives found, hive::Logs logs,
+                    std::vector<KeyRecord>& records) {
   if (!found) {
-    KeyRecord record = recordFor(SourceKind::image, image.text);
-    record.place = image.text;
+    KeyRecord record = recordFor(SourceKind::image, name);
+    record.place = name;
     setError(record, found.error().code, found.error().message);
-    return {record};
+    records.push_back(std::move(record));
+    return;
   }
-  std::vector<KeyRecord> records;
   for (ImageHive& inside : found.value().hives) {
     // Read in place, with the logs beside it in the image.
     const hive::Result<hive::Hive> opened =
@@ -188,6 +191,16 @@ std::vector<KeyRecord> readImage(Platform& platform, const Argument& image, hive
     setError(record, volume.failure.code, volume.failure.message);
     records.push_back(std::move(record));
   }
+}
+
+}  // namespace
+
+std::vector<KeyRecord> readImage(Platform& platform, const Argument& image, hive::Logs logs,
+                                 bool everySnapshot) {
+  std::vector<KeyRecord> records;
+  platform.findImageHives(image, everySnapshot, [&](const std::string& point, ImageHives found) {
+    readImagePoint(point.empty() ? image.text : point, std::move(found), logs, records);
+  });
   return records;
 }
 
@@ -303,7 +316,7 @@ std::vector<SourceRecords> readWindowsFolder(Platform& platform, const Argument&
 
 // The records of one source given on the command line.
 std::vector<SourceRecords> readSource(Platform& platform, const SourceRequest& request,
-                                      hive::Logs logs) {
+                                      hive::Logs logs, bool allSnapshots) {
   switch (request.kind) {
     case Request::localRegistry:
     case Request::computer: {
@@ -322,7 +335,8 @@ std::vector<SourceRecords> readSource(Platform& platform, const SourceRequest& r
       return {{"hive " + request.argument.text, readHiveFile(platform, request.argument, logs)}};
     case Request::windowsFolder: return readWindowsFolder(platform, request.argument, logs);
     case Request::image:
-      return {{"image " + request.argument.text, readImage(platform, request.argument, logs)}};
+      return {{"image " + request.argument.text,
+               readImage(platform, request.argument, logs, allSnapshots)}};
   }
   return {};
 }
@@ -393,7 +407,8 @@ int run(const std::vector<Argument>& args, Platform& platform) {
   for (const SourceRequest& request : options.sources) {
     bool found = false;
     for (const SourceRecords& read :
-         readSource(platform, request, options.noLogs ? hive::Logs::ignore : hive::Logs::apply)) {
+         readSource(platform, request, options.noLogs ? hive::Logs::ignore : hive::Logs::apply,
+                    options.allSnapshots)) {
       for (const KeyRecord& record : read.records) {
         found = found || record.status == Status::found;
         if (record.status == Status::error) {

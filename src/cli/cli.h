@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -67,6 +68,9 @@ struct ImageContents {
 };
 // What a disk image holds, or why it holds nothing to read.
 using ImageHives = tamsket::Result<ImageContents, Failure>;
+// A point in time of a disk image ("" for the image itself, else a link of its snapshot chain
+// named as records show it) and what it holds then.
+using EachImagePoint = std::function<void(const std::string& point, ImageHives hives)>;
 
 // What the program needs from the system it runs on.
 class Platform {
@@ -84,10 +88,12 @@ class Platform {
   // Opens a hive file where the user means it to be, with the logs beside it
   // applied or not.
   virtual hive::Result<hive::Hive> openHive(const Argument& file, hive::Logs logs) = 0;
-  // The SOFTWARE hives of every NTFS volume of a disk image (readsImages only).
-  virtual ImageHives findImageHives(const Argument& image) {
-    return Failure{SourceError::notADiskImage,
-                   "cannot read " + image.text + ": no disk images here"};
+  // The SOFTWARE hives of every NTFS volume of a disk image (readsImages only), at the link of a
+  // snapshot chain given, or with `everySnapshot` at each link from the base up, oldest first.
+  virtual void findImageHives(const Argument& image, bool /*everySnapshot*/,
+                              const EachImagePoint& each) {
+    each("", Failure{SourceError::notADiskImage,
+                     "cannot read " + image.text + ": no disk images here"});
   }
   // Writes UTF-8 text to standard output: "" or the system's reason it could not.
   virtual std::string writeOut(const std::string& text) = 0;
@@ -107,7 +113,9 @@ std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file, hi
 
 // The records of the SOFTWARE hives of a disk image, one hive after another,
 // then an error record for each volume that could not be read; source image.
-std::vector<KeyRecord> readImage(Platform& platform, const Argument& image, hive::Logs logs);
+// With `everySnapshot`, those of each point of its snapshot chain in turn.
+std::vector<KeyRecord> readImage(Platform& platform, const Argument& image, hive::Logs logs,
+                                 bool everySnapshot = false);
 
 // The SOFTWARE hives of a Windows folder or of the root of its volume: in the
 // folder itself, in Windows\ and in WINNT\ below it, each one found.

@@ -1,7 +1,8 @@
 #include "cli/command_line.h"
 
-#include "cli/error_codes.h"
+#include <algorithm>
 
+#include "cli/error_codes.h"
 #include <string_view>
 #include <vector>
 
@@ -71,6 +72,10 @@ std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry
         options.noLogs = true;
         continue;
       }
+      if (name == "--all-snapshots" && readsImages) {
+        options.allSnapshots = true;
+        continue;
+      }
       if (name == "--help" || name == "-h") {
         options.help = true;
         continue;
@@ -115,6 +120,10 @@ std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry
     options.sources.push_back({source->kind, std::move(value)});
   }
   if (json && csv) return "--json and --csv cannot be combined";
+  const auto image = [](const SourceRequest& source) { return source.kind == Request::image; };
+  if (options.allSnapshots && std::none_of(options.sources.begin(), options.sources.end(), image)) {
+    return "--all-snapshots reads the snapshots of a disk image: give it with --image FILE";
+  }
   options.format = json ? Format::json : csv ? Format::csv : Format::text;
   if (options.help || options.version) return "";
   if (options.sources.empty()) {
@@ -154,6 +163,14 @@ std::string wrapped(const std::string& lead, const std::vector<std::string>& ite
 }  // namespace
 
 std::string usageText(bool hasRegistry, bool readsImages) {
+  const std::string snapshots =
+      readsImages ? "--image on a VMware snapshot (server-000002.vmdk) or a Hyper-V differencing\n"
+                    "disk (.avhdx, .avhd) reads the disk as it stood at that link, over the links\n"
+                    "below it, each found from its child's record and checked by its identity;\n"
+                    "--all-snapshots gives the records of every link from the base up, oldest\n"
+                    "first.\n"
+                    "\n"
+                  : "";
   std::string text =
       "Usage:\n"
       "  tamsket-cli [--json | --csv] --hive FILE ...      offline SOFTWARE hive files\n"
@@ -187,8 +204,8 @@ std::string usageText(bool hasRegistry, bool readsImages) {
       "its transaction logs beside it (FILE.LOG1 and FILE.LOG2, or FILE.LOG) are\n"
       "applied in memory, never written, and the record's logs field says what was\n"
       "done. --no-logs reads every hive file as it lies on disk.\n"
-      "\n"
-      "\n";
+      "\n" +
+      snapshots + "\n";
   std::vector<std::string> codes;
   for (std::size_t i = 0; i < kErrorCodeCount; ++i) {
     const ErrorCodeInfo& code = kErrorCodes[i];

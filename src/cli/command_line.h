@@ -26,6 +26,7 @@ struct Options {
   Format format = Format::text;
   std::vector<SourceRequest> sources;  // in the order given
   bool noLogs = false;                 // hives read as they lie, their transaction logs not applied
+  bool allSnapshots = false;           // images read at every link of their snapshot chains
   bool help = false;
   bool version = false;
 };

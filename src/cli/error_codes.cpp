@@ -26,6 +26,8 @@ const ErrorCodeInfo kErrorCodes[] = {
      "a BitLocker volume, to be unlocked first"},
     {S::damagedImage, "damaged-image", "", Reach::images,
      "the image cannot be read as it declares itself (cut short, for one)"},
+    {S::brokenSnapshotChain, "broken-snapshot-chain", "", Reach::images,
+     "a snapshot whose parent is missing or another disk, or a chain that loops"},
     {S::noImageSupport, "no-image-support", "--image", Reach::images,
      "the image support package is not installed"},
     {S::cannotConnect, "cannot-connect", "", Reach::registries,

@@ -25,11 +25,12 @@ enum class SourceError {
   accessDenied,
   registryError,
   valueTooShort,
-  notADiskImage,    // no image format, partition table or file system in the file
-  noNtfsVolume,     // an image without an NTFS volume
-  encryptedVolume,  // a BitLocker volume, to be unlocked first
-  damagedImage,     // an image the library cannot read as it declares itself
-  noImageSupport,   // the image module, or a library it needs, is not installed
+  notADiskImage,        // no image format, partition table or file system in the file
+  noNtfsVolume,         // an image without an NTFS volume
+  encryptedVolume,      // a BitLocker volume, to be unlocked first
+  damagedImage,         // an image the library cannot read as it declares itself
+  noImageSupport,       // the image module, or a library it needs, is not installed
+  brokenSnapshotChain,  // a snapshot's parent missing or another disk, a loop, too deep
 };
 // Why a record holds no key: nothing, a hive reader's code or one of the program's own.
 using ErrorCode = std::variant<std::monostate, hive::ErrorCode, SourceError>;
@@ -68,7 +69,7 @@ const char* statusName(Status status);       // "found", "absent", "invalid", "e
 const char* hiveStateName(HiveState state);  // "clean", "dirty", "recovered"
 // The hive reader's names ("cannot-open", ...), "no-hive-found", "cannot-connect",
 // "access-denied", "registry-error", "value-too-short", "not-a-disk-image",
-// "no-ntfs-volume", "encrypted-volume", "damaged-image"; "" for none.
+// "no-ntfs-volume", "encrypted-volume", "damaged-image", "broken-snapshot-chain"; "" for none.
 const char* errorCodeName(const ErrorCode& code);
 
 }  // namespace cli

@@ -26,6 +26,7 @@ cli::ErrorCode errorCodeOf(image::Failure failure) {
     case image::Failure::noWindows: return cli::SourceError::noHiveFound;
     case image::Failure::encrypted: return cli::SourceError::encryptedVolume;
     case image::Failure::damaged: return cli::SourceError::damagedImage;
+    case image::Failure::brokenChain: return cli::SourceError::brokenSnapshotChain;
   }
   return {};
 }
@@ -81,22 +82,31 @@ class PosixPlatform : public cli::Platform {
   }
 
   bool readsImages() const override { return true; }
-  cli::ImageHives findImageHives(const cli::Argument& file) override {
+  void findImageHives(const cli::Argument& file, bool everySnapshot,
+                      const cli::EachImagePoint& each) override {
     // Loaded the first time an image is read, never before.
     if (!images_) images_ = image::loadModule(TAMSKET_VERSION);
-    if (!*images_) return cli::Failure{cli::SourceError::noImageSupport, images_->error()};
-    image::ImageHives found = images_->value()->findSoftwareHives(file.native, file.text);
-    if (!found) return cli::Failure{errorCodeOf(found.error().failure), found.error().message};
-    cli::ImageContents contents;
-    for (image::FoundHive& inside : found.value().hives) {
-      contents.hives.push_back({std::move(inside.location), std::move(inside.source),
-                                std::move(inside.folder), std::move(inside.name)});
+    if (!*images_) {
+      return each("", cli::Failure{cli::SourceError::noImageSupport, images_->error()});
     }
-    for (image::VolumeFailure& volume : found.value().failures) {
-      contents.failures.push_back(
-          {std::move(volume.location), {errorCodeOf(volume.failure), std::move(volume.message)}});
-    }
-    return contents;
+    images_->value()->findHivesAtEachPoint(
+        file.native, file.text, everySnapshot, [&](image::ImagePoint point) {
+          image::ImageHives& found = point.hives;
+          if (!found) {
+            return each(point.name, cli::Failure{errorCodeOf(found.error().failure),
+                                                 std::move(found.error().message)});
+          }
+          cli::ImageContents contents;
+          for (image::FoundHive& inside : found.value().hives) {
+            contents.hives.push_back({std::move(inside.location), std::move(inside.source),
+                                      std::move(inside.folder), std::move(inside.name)});
+          }
+          for (image::VolumeFailure& volume : found.value().failures) {
+            contents.failures.push_back({std::move(volume.location),
+                                         {errorCodeOf(volume.failure), std::move(volume.message)}});
+          }
+          each(point.name, std::move(contents));
+        });
   }
 
   std::string writeOut(const std::string& text) override {

@@ -13,6 +13,8 @@
 
 #include "hive/windows_layout.h"
 #include "image/page_cache.h"
+#include "image/snapshot_chain.h"
+#include "image/vhd_image.h"
 #include "image/vmdk_image.h"
 #include "text/text.h"
 
@@ -400,41 +402,22 @@ void examineVolumes(const std::shared_ptr<ImageHandle>& image, const std::string
 
 }  // namespace
 
-ImageHives findSoftwareHives(const std::string& path, const std::string& shown) {
-  auto format = probe(path, shown);
-  if (!format) return std::move(format.error());
-  const Format& container = format.value();
+namespace {
+
+std::string unreadableImage(const std::string& shown, const char* format,
+                            const std::string& reason) {
+  return shown + " is " + (format[0] == 'E' ? "an " : "a ") + format +
+         " image that cannot be read: " + reason;
+}
+
+// The hives of the image opened as `img`: `shown` names it in messages, `named` in locations.
+ImageHives hivesIn(TSK_IMG_INFO* img, const std::string& shown, const std::string& named,
+                   const Format& container) {
   const bool known = container.type != TSK_IMG_TYPE_RAW;
   const auto unreadable = [&](const std::string& reason) {
-    return ImageError{Failure::damaged, shown + " is " + (container.name[0] == 'E' ? "an " : "a ") +
-                                            container.name +
-                                            " image that cannot be read: " + reason};
+    return ImageError{Failure::damaged, unreadableImage(shown, container.name, reason)};
   };
-  if (!container.cutShort.empty()) return unreadable(container.cutShort);
-  tsk_error_reset();
-  // Each library is asked for its own format only: guessing would let one that
-  // opens files for writing (AFF's) try every image.
-  TSK_IMG_INFO* img = nullptr;
-  std::vector<std::string> extents;
-  if (container.type == TSK_IMG_TYPE_VMDK_VMDK) {
-    VmdkImage vmdk = openVmdk(path, container.vmdkEmbedded);
-    if (!vmdk.img) return unreadable(vmdk.failure);
-    img = vmdk.img;
-    extents = std::move(vmdk.extents);
-  } else {
-    img = tsk_img_open_utf8_sing(path.c_str(), container.type, 0);
-    if (!img && known) return unreadable(takeTskError("not recognised"));
-    if (!img) {
-      return ImageError{Failure::notAnImage,
-                        shown + " is not a disk image: " + takeTskError("not recognised")};
-    }
-  }
   auto image = std::make_shared<ImageHandle>(img);
-  // Records name the files read, when they are not the one given.
-  const std::string named = extents.empty()
-                                ? shown
-                                : shown + " (" + (extents.size() == 1 ? "extent " : "extents ") +
-                                      joined(extents, ", ") + ")";
   ImageContents contents;
   Findings findings;
   std::size_t partitions = 0;
@@ -478,6 +461,66 @@ ImageHives findSoftwareHives(const std::string& path, const std::string& shown) 
                    (findings.others.empty() ? "" : ": " + joined(findings.others, ", ")) + ")";
   }
   return none;
+}
+
+}  // namespace
+
+void findHivesAtEachPoint(const std::string& path, const std::string& shown, bool everyPoint,
+                          const EachPoint& each) {
+  auto format = probe(path, shown);
+  if (!format) return each({"", std::move(format.error())});
+  const Format& container = format.value();
+  if (!container.cutShort.empty()) {
+    return each({"", ImageError{Failure::damaged,
+                                unreadableImage(shown, container.name, container.cutShort)}});
+  }
+  tsk_error_reset();
+  if (container.type == TSK_IMG_TYPE_VMDK_VMDK || container.type == TSK_IMG_TYPE_VHD_VHD) {
+    auto chain = openChain(path, shown, container.name,
+                           container.type == TSK_IMG_TYPE_VHD_VHD ? openVhdLink : openVmdkLink);
+    if (!chain) {
+      const ChainError& error = chain.error();
+      return each({"", error.failure == ChainFailure::broken
+                           ? ImageError{Failure::brokenChain, error.message}
+                           : ImageError{Failure::damaged,
+                                        unreadableImage(shown, container.name, error.message)}});
+    }
+    const std::size_t top = chain.value()->links.size() - 1;
+    for (std::size_t point = everyPoint ? 0 : top; point <= top; ++point) {
+      const std::string name = pointName(*chain.value(), point);
+      TSK_IMG_INFO* img = openPoint(chain.value(), point);
+      if (!img) {
+        each({name, ImageError{Failure::damaged,
+                               unreadableImage(name, container.name,
+                                               takeTskError("The Sleuth Kit refused it"))}});
+        continue;
+      }
+      // A disk without snapshots keeps its plain name in messages.
+      const bool single = top == 0;
+      each({single ? "" : name, hivesIn(img, single ? shown : name, name, container)});
+    }
+    return;
+  }
+  // Each library is asked for its own format only: guessing would let one that
+  // opens files for writing (AFF's) try every image.
+  TSK_IMG_INFO* img = tsk_img_open_utf8_sing(path.c_str(), container.type, 0);
+  if (!img && container.type != TSK_IMG_TYPE_RAW) {
+    return each(
+        {"", ImageError{Failure::damaged,
+                        unreadableImage(shown, container.name, takeTskError("not recognised"))}});
+  }
+  if (!img) {
+    return each({"", ImageError{Failure::notAnImage, shown + " is not a disk image: " +
+                                                         takeTskError("not recognised")}});
+  }
+  each({"", hivesIn(img, shown, shown, container)});
+}
+
+ImageHives findSoftwareHives(const std::string& path, const std::string& shown) {
+  std::optional<ImageHives> newest;
+  findHivesAtEachPoint(path, shown, false,
+                       [&](ImagePoint point) { newest = std::move(point.hives); });
+  return std::move(*newest);
 }
 
 }  // namespace image

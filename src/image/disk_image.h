@@ -5,6 +5,7 @@
 // nothing is extracted or written, and the hive's bytes are read as the hive
 // reader asks for them, through a small cache of bounded size.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@ enum class Failure {
   noWindows,     // NTFS volumes, none with Windows\ or WINNT\System32\config\SOFTWARE
   encrypted,     // a BitLocker volume
   damaged,       // the image or a volume cannot be read as it declares itself (the library's words)
+  brokenChain,   // a snapshot's parent missing or another disk, a loop, a chain too deep
 };
 
 // One SOFTWARE hive found.
@@ -58,8 +60,23 @@ struct ImageContents {
 using ImageHives = tamsket::Result<ImageContents, ImageError>;
 
 // The SOFTWARE hives of every NTFS volume of the image at `path`, its format
-// chosen by its signature; `shown` names the image in locations and messages.
+// chosen by its signature, read at the link given when it is a snapshot; `shown`
+// names the image in locations and messages.
 ImageHives findSoftwareHives(const std::string& path, const std::string& shown);
+
+// The image as it stood at one point in time: a disk without snapshots, or a link of a snapshot
+// chain read over the links below it.
+struct ImagePoint {
+  std::string
+      name;  // "server-000001.vmdk (snapshot 1 of 2, over server.vmdk)"; "" without snapshots
+  ImageHives hives;
+};
+using EachPoint = std::function<void(ImagePoint)>;
+
+// The image at `path` at the link given, or with `everyPoint` at every link from the base up to
+// it, oldest first: `each` is given one point at a time, and the next is opened after it returns.
+void findHivesAtEachPoint(const std::string& path, const std::string& shown, bool everyPoint,
+                          const EachPoint& each);
 
 // Bytes read from the hive files through the cache, in pages.
 constexpr std::size_t kPageSize = 64 * 1024;

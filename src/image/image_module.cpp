@@ -8,7 +8,7 @@
 namespace {
 
 constexpr image::ModuleInterface kInterface = {image::kModuleInterfaceVersion, TAMSKET_VERSION,
-                                               &image::findSoftwareHives};
+                                               &image::findHivesAtEachPoint};
 
 }  // namespace
 

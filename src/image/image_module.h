@@ -11,14 +11,14 @@
 namespace image {
 
 // Raised whenever the table, or a type passed through it, changes.
-constexpr std::uint32_t kModuleInterfaceVersion = 1;
+constexpr std::uint32_t kModuleInterfaceVersion = 2;
 
-using FindSoftwareHives = decltype(&findSoftwareHives);
+using FindHivesAtEachPoint = decltype(&findHivesAtEachPoint);
 
 struct ModuleInterface {
   std::uint32_t interfaceVersion;
   const char* build;  // the version of the sources it was built from
-  FindSoftwareHives findSoftwareHives;
+  FindHivesAtEachPoint findHivesAtEachPoint;
 };
 
 constexpr char kModuleEntryPoint[] = "tamsket_image_module";

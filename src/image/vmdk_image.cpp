@@ -1,87 +1,23 @@
 #include "image/vmdk_image.h"
 
-#include <dlfcn.h>
-#include <libbfio.h>
 #include <libvmdk.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstring>
 #include <memory>
-#include <type_traits>
+
+#include "image/libyal_files.h"
 
 namespace image {
 
 namespace {
 
-// libvhdi and libewf export bundled copies of libbfio and The Sleuth Kit loads
-// them before libbfio itself: libvmdk's calls go to the first copy, so the
-// pool handed to it must come from that copy too. (Linking libbfio ahead of
-// them breaks libewf: every E01 fails to open.)
-struct Bfio {
-  decltype(&libbfio_file_initialize) fileInitialize;
-  decltype(&libbfio_file_set_name) fileSetName;
-  decltype(&libbfio_handle_open) handleOpen;
-  decltype(&libbfio_handle_close) handleClose;
-  decltype(&libbfio_handle_free) handleFree;
-  decltype(&libbfio_pool_initialize) poolInitialize;
-  decltype(&libbfio_pool_set_handle) poolSetHandle;
-  decltype(&libbfio_pool_close_all) poolCloseAll;
-  decltype(&libbfio_pool_free) poolFree;
-  decltype(&libbfio_error_backtrace_sprint) errorSprint;
-  decltype(&libbfio_error_free) errorFree;
-};
-
-template <typename Function>
-bool lookUp(Function& function, const char* name) {
-  function = reinterpret_cast<Function>(::dlsym(RTLD_DEFAULT, name));
-  return function != nullptr;
-}
-
-bool loadBfio(Bfio& f) {
-  return lookUp(f.fileInitialize, "libbfio_file_initialize") &&
-         lookUp(f.fileSetName, "libbfio_file_set_name") &&
-         lookUp(f.handleOpen, "libbfio_handle_open") &&
-         lookUp(f.handleClose, "libbfio_handle_close") &&
-         lookUp(f.handleFree, "libbfio_handle_free") &&
-         lookUp(f.poolInitialize, "libbfio_pool_initialize") &&
-         lookUp(f.poolSetHandle, "libbfio_pool_set_handle") &&
-         lookUp(f.poolCloseAll, "libbfio_pool_close_all") &&
-         lookUp(f.poolFree, "libbfio_pool_free") &&
-         lookUp(f.errorSprint, "libbfio_error_backtrace_sprint") &&
-         lookUp(f.errorFree, "libbfio_error_free");
-}
-
-// libyal errors chain from the first failure outwards; the first says what was wrong.
-template <typename Error, typename Print, typename Free>
-std::string takeReason(Error* error, Print print, Free free, const char* otherwise) {
-  std::string reason = otherwise;
-  char text[2048] = {};
-  if (error && print(error, text, sizeof text) > 0) {
-    reason = text;
-    reason = reason.substr(0, reason.find('\n'));
-  }
-  if (error) free(&error);
-  return reason;
-}
-
 std::string vmdkReason(libvmdk_error_t* error, const char* otherwise) {
   return takeReason(error, libvmdk_error_backtrace_sprint, libvmdk_error_free, otherwise);
 }
-
-std::string bfioReason(const Bfio& bfio, libbfio_error_t* error, const char* otherwise) {
-  return takeReason(error, bfio.errorSprint, bfio.errorFree, otherwise);
-}
-
-// What The Sleuth Kit holds: its image structure first, as it casts it.
-struct ExternalVmdk {
-  TSK_IMG_INFO info;
-  libvmdk_handle_t* handle;
-  libbfio_pool_t* pool;
-  Bfio bfio;
-  std::string name;
-  TSK_TCHAR* names[1];
-};
-static_assert(std::is_standard_layout_v<ExternalVmdk>,
-              "The Sleuth Kit casts it to its first member");
 
 void release(const Bfio& bfio, libvmdk_handle_t* handle, libbfio_pool_t* pool) {
   if (handle) {
@@ -94,41 +30,76 @@ void release(const Bfio& bfio, libvmdk_handle_t* handle, libbfio_pool_t* pool) {
   }
 }
 
-ssize_t readVmdk(TSK_IMG_INFO* img, TSK_OFF_T offset, char* out, size_t length) {
-  auto* self = reinterpret_cast<ExternalVmdk*>(img);
-  libvmdk_error_t* error = nullptr;
-  const ssize_t got =
-      libvmdk_handle_read_buffer_at_offset(self->handle, out, length, offset, &error);
-  if (got < 0) {
-    const std::string reason = vmdkReason(error, "the VMDK cannot be read");
-    tsk_error_reset();
-    tsk_error_set_errno(TSK_ERR_IMG_READ);
-    tsk_error_set_errstr("%s", reason.c_str());
+// A sparse extent holds grains of its own; where it holds none, libvmdk reads its parent, or zeros
+// when it has none set: a delta is never read before its parent is.
+class VmdkLink : public ChainLink {
+ public:
+  VmdkLink(const Bfio& bfio, libvmdk_handle_t* handle, libbfio_pool_t* pool,
+           std::vector<std::string> extents, std::uint64_t size)
+      : bfio_(bfio), handle_(handle), pool_(pool), extents_(std::move(extents)), size_(size) {}
+  VmdkLink(const VmdkLink&) = delete;
+  VmdkLink& operator=(const VmdkLink&) = delete;
+  ~VmdkLink() override { release(bfio_, handle_, pool_); }
+
+  bool hasParent() const override { return parentContentId() != kNoParent; }
+  std::string parentHint() const override {
+    std::size_t size = 0;
+    if (libvmdk_handle_get_utf8_parent_filename_size(handle_, &size, nullptr) != 1 || size == 0) {
+      return "";
+    }
+    std::string name(size, '\0');
+    if (libvmdk_handle_get_utf8_parent_filename(
+            handle_, reinterpret_cast<std::uint8_t*>(name.data()), size, nullptr) != 1) {
+      return "";
+    }
+    name.resize(std::strlen(name.c_str()));
+    return name;
   }
-  return got;
-}
-
-void closeVmdk(TSK_IMG_INFO* img) {
-  auto* self = reinterpret_cast<ExternalVmdk*>(img);
-  release(self->bfio, self->handle, self->pool);
-  delete self;
-}
-
-void statVmdk(TSK_IMG_INFO*, FILE* out) { std::fputs("Image Type: VMDK (libvmdk)\n", out); }
-
-// A file handle on `path` opened for reading only, or why not.
-libbfio_handle_t* openReadOnly(const Bfio& bfio, const std::string& path, std::string& failure) {
-  libbfio_handle_t* file = nullptr;
-  libbfio_error_t* error = nullptr;
-  if (bfio.fileInitialize(&file, &error) != 1 ||
-      bfio.fileSetName(file, path.c_str(), path.size() + 1, &error) != 1 ||
-      bfio.handleOpen(file, LIBBFIO_OPEN_READ, &error) != 1) {
-    failure = "cannot open " + path + ": " + bfioReason(bfio, error, "no reason given");
-    if (file) bfio.handleFree(&file, nullptr);
-    return nullptr;
+  std::string identity() const override {
+    std::uint32_t id = 0;
+    if (libvmdk_handle_get_content_identifier(handle_, &id, nullptr) != 1) return "no content id";
+    return "content id " + hex(id);
   }
-  return file;
-}
+  std::string parentIdentity() const override { return "content id " + hex(parentContentId()); }
+  std::string setParent(ChainLink& parent) override {
+    libvmdk_error_t* error = nullptr;
+    if (libvmdk_handle_set_parent_handle(handle_, static_cast<VmdkLink&>(parent).handle_, &error) !=
+        1) {
+      return vmdkReason(error, "libvmdk refused it");
+    }
+    return "";
+  }
+  std::uint64_t size() const override { return size_; }
+  ssize_t read(std::uint64_t offset, char* out, std::size_t length, std::string& failure) override {
+    libvmdk_error_t* error = nullptr;
+    const ssize_t got = libvmdk_handle_read_buffer_at_offset(handle_, out, length,
+                                                             static_cast<off64_t>(offset), &error);
+    if (got < 0) failure = vmdkReason(error, "the VMDK cannot be read");
+    return got;
+  }
+  std::vector<std::string> extents() const override { return extents_; }
+
+ private:
+  // What a disk without a parent records as its parent's content id.
+  static constexpr std::uint32_t kNoParent = 0xffffffff;
+
+  std::uint32_t parentContentId() const {
+    std::uint32_t id = kNoParent;
+    if (libvmdk_handle_get_parent_content_identifier(handle_, &id, nullptr) != 1) return kNoParent;
+    return id;
+  }
+  static std::string hex(std::uint32_t value) {
+    char text[11];
+    std::snprintf(text, sizeof text, "0x%08x", value);
+    return text;
+  }
+
+  Bfio bfio_;
+  libvmdk_handle_t* handle_;
+  libbfio_pool_t* pool_;
+  std::vector<std::string> extents_;
+  std::uint64_t size_;
+};
 
 std::string extentName(libvmdk_handle_t* handle, int index, int& type, std::string& failure) {
   libvmdk_extent_descriptor_t* extent = nullptr;
@@ -156,24 +127,31 @@ std::string extentName(libvmdk_handle_t* handle, int index, int& type, std::stri
 
 }  // namespace
 
-VmdkImage openVmdk(const std::string& path, bool embedded) {
-  VmdkImage opened;
+std::unique_ptr<ChainLink> openVmdkLink(const std::string& path, std::string& failure) {
   Bfio bfio{};
   if (!loadBfio(bfio)) {
-    opened.failure = "libbfio, which libvmdk reads files through, is not loaded";
-    return opened;
+    failure = "libbfio, which libvmdk reads files through, is not loaded";
+    return nullptr;
   }
+  // A file that carries its descriptor (monolithic sparse or stream-optimised) is its own one
+  // extent, whatever that descriptor calls it.
+  char signature[4] = {};
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  const bool embedded = fd >= 0 && ::pread(fd, signature, sizeof signature, 0) == 4 &&
+                        std::memcmp(signature, "KDMV", 4) == 0;
+  if (fd >= 0) ::close(fd);
   libvmdk_handle_t* handle = nullptr;
   libbfio_pool_t* pool = nullptr;
   libvmdk_error_t* error = nullptr;
+  std::vector<std::string> extents;
   const auto fail = [&](std::string why) {
     release(bfio, handle, pool);
-    opened.failure = std::move(why);
-    return std::move(opened);
+    failure = std::move(why);
+    return nullptr;
   };
 
-  libbfio_handle_t* descriptor = openReadOnly(bfio, path, opened.failure);
-  if (!descriptor) return opened;
+  libbfio_handle_t* descriptor = openReadOnly(bfio, path, failure);
+  if (!descriptor) return nullptr;
   const bool read =
       libvmdk_handle_initialize(&handle, &error) == 1 &&
       libvmdk_handle_open_file_io_handle(handle, descriptor, LIBVMDK_OPEN_READ, &error) == 1;
@@ -194,11 +172,9 @@ VmdkImage openVmdk(const std::string& path, bool embedded) {
                           &poolError) != 1) {
     return fail(bfioReason(bfio, poolError, "no memory for its extents"));
   }
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string folder = path.substr(0, path.rfind('/') + 1);
   for (int i = 0; i < count; ++i) {
     int type = 0;
-    std::string failure;
     const std::string name = extentName(handle, i, type, failure);
     if (!failure.empty()) return fail(failure);
     if (type == LIBVMDK_EXTENT_TYPE_ZERO) continue;
@@ -215,35 +191,14 @@ VmdkImage openVmdk(const std::string& path, bool embedded) {
       bfio.handleFree(&file, nullptr);
       return fail(bfioReason(bfio, poolError, "its extents cannot be held"));
     }
-    if (!embedded) opened.extents.push_back(name);
+    if (!embedded) extents.push_back(name);
   }
   size64_t size = 0;
   if (libvmdk_handle_open_extent_data_files_file_io_pool(handle, pool, &error) != 1 ||
       libvmdk_handle_get_media_size(handle, &size, &error) != 1) {
     return fail(vmdkReason(error, "its extents cannot be read"));
   }
-
-  auto external = std::make_unique<ExternalVmdk>();
-  external->info = {};
-  external->handle = handle;
-  external->pool = pool;
-  external->bfio = bfio;
-  // The file systems look for side files by the image's name (YAFFS2's configuration).
-  external->name = path;
-  external->names[0] = external->name.data();
-  external->info.images = external->names;
-  external->info.num_img = 1;
-  TSK_IMG_INFO* img = tsk_img_open_external(external.get(), static_cast<TSK_OFF_T>(size), 512,
-                                            readVmdk, closeVmdk, statVmdk);
-  if (!img) {
-    opened.failure = tsk_error_get() ? tsk_error_get() : "The Sleuth Kit refused it";
-    external.reset();
-    release(bfio, handle, pool);
-    return opened;
-  }
-  external.release();
-  opened.img = img;
-  return opened;
+  return std::make_unique<VmdkLink>(bfio, handle, pool, std::move(extents), size);
 }
 
 }  // namespace image

@@ -1,23 +1,17 @@
 #pragma once
 
-// A VMDK opened through libvmdk with extents this code opens read-only, and handed to The Sleuth
-// Kit.
+// A VMDK opened through libvmdk with its descriptor and extents opened read-only by this code, as a
+// link of a snapshot chain (a disk without snapshots is a chain of one).
 
-#include <tsk/libtsk.h>
-
+#include <memory>
 #include <string>
-#include <vector>
+
+#include "image/snapshot_chain.h"
 
 namespace image {
 
-struct VmdkImage {
-  TSK_IMG_INFO* img = nullptr;       // closed with tsk_img_close
-  std::vector<std::string> extents;  // the extent files read, when they are not the file given
-  std::string failure;               // libvmdk's words when img is null
-};
-
-// `embedded`: the file carries its descriptor (monolithic sparse or stream-optimised) and is its
-// own one extent, whatever that descriptor calls it.
-VmdkImage openVmdk(const std::string& path, bool embedded);
+// A file that carries its descriptor is its own one extent, whatever that descriptor calls it;
+// other extents lie beside their descriptor.
+std::unique_ptr<ChainLink> openVmdkLink(const std::string& path, std::string& failure);
 
 }  // namespace image

@@ -375,6 +375,8 @@ class CommandLine(unittest.TestCase):
             (["--hive"], "--hive needs a FILE"),
             (["--windows"], "--windows needs a DIR"),
             (["--xml", "--hive", found], "unknown option '--xml'"),
+            (["--all-snapshots", "--hive", found], "--all-snapshots reads the snapshots of a disk "
+             "image: give it with --image FILE"),
             ([found], f"unexpected argument '{found}': name each source with --hive FILE, "
                       "--windows DIR or --image FILE (or give files after --)"),
         ]
@@ -389,7 +391,8 @@ class CommandLine(unittest.TestCase):
         status, out, err = cli("--help")
         self.assertEqual((status, err), (0, ""))
         for said in ("--hive FILE", "--hive=FILE", "not-a-file", "read-error", "no-hive-found",
-                     "no-image-support", "not 2>&1 | jq"):
+                     "no-image-support", "not 2>&1 | jq", "--all-snapshots",
+                     "broken-snapshot-chain"):
             self.assertIn(said, out.decode())
         self.assertNotIn("--computer", out.decode())
         status, out, _ = cli("--version")
