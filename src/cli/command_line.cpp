@@ -205,7 +205,7 @@ std::string usageText(bool hasRegistry, bool readsImages) {
       "applied in memory, never written, and the record's logs field says what was\n"
       "done. --no-logs reads every hive file as it lies on disk.\n"
       "\n" +
-      snapshots + "\n";
+      snapshots;
   std::vector<std::string> codes;
   for (std::size_t i = 0; i < kErrorCodeCount; ++i) {
     const ErrorCodeInfo& code = kErrorCodes[i];
