@@ -4,8 +4,7 @@
 
 namespace hive {
 
-LogPlan planLogEntries(const std::vector<ScannedLog>& logs, std::uint32_t firstSequence,
-                       std::size_t stopAfter) {
+LogPlan planLogEntries(const std::vector<ScannedLog>& logs, std::uint32_t firstSequence) {
   struct Ordered {
     PlannedEntry entry;
     std::size_t order = 0;  // among the entries of all files
@@ -35,7 +34,6 @@ LogPlan planLogEntries(const std::vector<ScannedLog>& logs, std::uint32_t firstS
       if (e.entry.sequence < plan.next) continue;  // applied already, or older than the hive
       break;
     }
-    if (plan.apply.size() == stopAfter) break;
     plan.apply.push_back(e.entry);
     ++plan.next;
   }

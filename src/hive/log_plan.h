@@ -43,9 +43,7 @@ struct LogPlan {
   bool complete() const { return damagedFiles.empty() && !goesOn; }
 };
 
-// The plan for a hive at `firstSequence`. `stopAfter` ends it after that many
-// entries, as when the next one failed when it was read again to be applied.
-LogPlan planLogEntries(const std::vector<ScannedLog>& logs, std::uint32_t firstSequence,
-                       std::size_t stopAfter = static_cast<std::size_t>(-1));
+// The plan for a hive at `firstSequence`.
+LogPlan planLogEntries(const std::vector<ScannedLog>& logs, std::uint32_t firstSequence);
 
 }  // namespace hive

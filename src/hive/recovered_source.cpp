@@ -24,13 +24,36 @@ void RecoveredSource::adoptBaseBlock(const std::uint8_t* logSector, std::uint32_
   setBinsSize(binsSize);
 }
 
-void RecoveredSource::putSectors(std::uint64_t fileOffset, const std::uint8_t* data,
+const std::uint8_t* RecoveredSource::hold(std::vector<std::uint8_t> bytes) {
+  held_.push_back(std::move(bytes));  // its buffer stays where it is
+  return held_.back().data();
+}
+
+void RecoveredSource::putSectors(std::uint64_t fileOffset, const std::uint8_t* held,
                                  std::size_t length) {
   for (std::size_t done = 0; done < length; done += kSector) {
-    const auto slot = sectors_.emplace((fileOffset + done) / kSector, pages_.size());
-    if (slot.second) pages_.resize(pages_.size() + kSector);
-    std::memcpy(pages_.data() + slot.first->second, data + done, kSector);
+    sectors_.push_back({(fileOffset + done) / kSector, sectors_.size(), held + done});
   }
+  sorted_ = false;
+}
+
+const std::uint8_t* RecoveredSource::logged(std::uint64_t sector) const {
+  if (!sorted_) {
+    // The last laid of each sector first, then the others dropped (std::sort:
+    // the lean Windows build has no temporary buffer for std::stable_sort).
+    std::sort(sectors_.begin(), sectors_.end(), [](const Logged& a, const Logged& b) {
+      return a.sector != b.sector ? a.sector < b.sector : a.order > b.order;
+    });
+    sectors_.erase(
+        std::unique(sectors_.begin(), sectors_.end(),
+                    [](const Logged& a, const Logged& b) { return a.sector == b.sector; }),
+        sectors_.end());
+    for (std::size_t i = 0; i < sectors_.size(); ++i) sectors_[i].order = i;
+    sorted_ = true;
+  }
+  const auto at = std::lower_bound(sectors_.begin(), sectors_.end(), sector,
+                                   [](const Logged& a, std::uint64_t s) { return a.sector < s; });
+  return at != sectors_.end() && at->sector == sector ? at->bytes : nullptr;
 }
 
 ReadStatus RecoveredSource::read(std::uint64_t offset, void* out, std::size_t length) const {
@@ -41,14 +64,14 @@ ReadStatus RecoveredSource::read(std::uint64_t offset, void* out, std::size_t le
     if (offset < kBaseBlockSize) {
       n = static_cast<std::size_t>(std::min<std::uint64_t>(length, kBaseBlockSize - offset));
       std::memcpy(p, base_ + offset, n);
-    } else if (auto at = sectors_.find(offset / kSector); at != sectors_.end()) {
+    } else if (const std::uint8_t* sector = logged(offset / kSector)) {
       const std::size_t within = static_cast<std::size_t>(offset % kSector);
       n = std::min(length, kSector - within);
-      std::memcpy(p, pages_.data() + at->second + within, n);
+      std::memcpy(p, sector + within, n);
     } else {
       // As many following sectors as no log holds, in one read of the primary.
       n = std::min(length, kSector - static_cast<std::size_t>(offset % kSector));
-      while (n < length && !sectors_.count((offset + n) / kSector)) {
+      while (n < length && !logged((offset + n) / kSector)) {
         n = std::min(length, n + kSector);
       }
       const std::uint64_t primaryEnd = primary_->size();

@@ -103,7 +103,8 @@ struct Entry {
   std::uint32_t sequence = 0;
   bool numbered = false;  // its header was read: `sequence` is what it claims
   std::uint32_t binsSize = 0;
-  std::uint64_t hashes[2] = {};  // as its header gives them
+  std::uint64_t hashes[2] = {};     // as its header gives them
+  std::vector<std::uint8_t> bytes;  // the whole entry as read and hashed, once
 };
 
 // What reading an entry came to: a sound entry, the end of the entries, or
@@ -116,11 +117,10 @@ struct EntryRead {
   static EntryRead damaged(std::string why) { return {Outcome::damaged, std::move(why)}; }
 };
 
-// Reads and checks the entry at `at` into `bytes`. `hashed`: this entry as an
-// earlier read found it, its hashes checked; hashing it again, most of the
-// work, is spared while its header is still the same.
-EntryRead readEntry(const LogHeader& log, std::uint64_t at, std::vector<std::uint8_t>& bytes,
-                    Entry& entry, const Entry* hashed = nullptr) {
+// Reads and checks the entry at `at` into entry.bytes: each byte is read and
+// hashed once, and what is applied later is what was hashed here.
+EntryRead readEntry(const LogHeader& log, std::uint64_t at, Entry& entry) {
+  std::vector<std::uint8_t>& bytes = entry.bytes;
   const std::uint64_t fileSize = log.file->bytes->size();
   std::uint8_t h[kEntryHeader];
   if (fileSize - at < 4) return EntryRead::end();
@@ -154,14 +154,9 @@ EntryRead readEntry(const LogHeader& log, std::uint64_t at, std::vector<std::uin
   if (std::memcmp(bytes.data(), h, kEntryHeader) != 0) {
     return EntryRead::damaged("changed while it was read");
   }
-  if (hashed) {
-    if (hashed->size != entry.size || hashed->sequence != entry.sequence ||
-        hashed->hashes[0] != entry.hashes[0] || hashed->hashes[1] != entry.hashes[1]) {
-      return EntryRead::damaged("changed since it was read");
-    }
-  } else if (marvin32(kLogEntrySeed, bytes.data() + kEntryHeader, entry.size - kEntryHeader) !=
-                 entry.hashes[0] ||
-             marvin32(kLogEntrySeed, bytes.data(), entry_field::kHeaderHashed) != entry.hashes[1]) {
+  if (marvin32(kLogEntrySeed, bytes.data() + kEntryHeader, entry.size - kEntryHeader) !=
+          entry.hashes[0] ||
+      marvin32(kLogEntrySeed, bytes.data(), entry_field::kHeaderHashed) != entry.hashes[1]) {
     return EntryRead::damaged("fails its hash");
   }
   if (!isWholePages(entry.binsSize)) {
@@ -181,13 +176,14 @@ EntryRead readEntry(const LogHeader& log, std::uint64_t at, std::vector<std::uin
   return {};
 }
 
-// Lays a checked entry's pages over the hive.
-void applyEntry(const std::vector<std::uint8_t>& bytes, RecoveredSource& hive) {
-  const std::uint32_t pages = le32(bytes.data() + entry_field::kPageCount);
+// Lays a checked entry's pages over the hive, which keeps its bytes.
+void applyEntry(std::vector<std::uint8_t> entry, RecoveredSource& hive) {
+  const std::uint8_t* bytes = hive.hold(std::move(entry));
+  const std::uint32_t pages = le32(bytes + entry_field::kPageCount);
   std::size_t data = kEntryHeader + std::size_t{pages} * kPageRefSize;
   for (std::uint32_t i = 0; i < pages; ++i) {
-    const PageRef page = pageRef(bytes.data(), i);
-    hive.putSectors(kBinsStart + page.offset, bytes.data() + data, page.length);
+    const PageRef page = pageRef(bytes, i);
+    hive.putSectors(kBinsStart + page.offset, bytes + data, page.length);
     data += page.length;
   }
 }
@@ -202,22 +198,22 @@ struct EntryScan {
 
 EntryScan scanEntries(const LogHeader& log) {
   EntryScan scan;
-  std::vector<std::uint8_t> bytes;
   std::uint64_t at = kSector;
   for (std::size_t index = 1;; ++index) {
     Entry entry;
     entry.log = &log;
     entry.index = index;
-    EntryRead read = readEntry(log, at, bytes, entry);
+    EntryRead read = readEntry(log, at, entry);
     if (read.outcome == EntryRead::Outcome::end) break;
     if (read.outcome == EntryRead::Outcome::damaged) {
       scan.damaged = true;
       scan.damage = std::move(read.damage);
-      scan.damagedEntry = entry;
+      entry.bytes = {};
+      scan.damagedEntry = std::move(entry);
       break;
     }
-    scan.entries.push_back(entry);
     at += entry.size;
+    scan.entries.push_back(std::move(entry));
   }
   return scan;
 }
@@ -235,12 +231,11 @@ std::string entryNote(const LogHeader& log, std::size_t index, const std::string
   return log.file->name + ": entry " + std::to_string(index) + " " + problem;
 }
 
-// What became of the new-format logs, told from their plan. `failed`: the
-// note on an entry that failed when it was read again, if one did.
+// What became of the new-format logs, told from their plan.
 void describePlan(const LogPlan& plan, const std::vector<const LogHeader*>& logs,
                   const std::vector<EntryScan>& scans, std::uint32_t firstSequence,
-                  const std::vector<std::string>& failed, std::vector<std::string>& notes) {
-  std::vector<std::string> damage = failed;
+                  std::vector<std::string>& notes) {
+  std::vector<std::string> damage;
   for (std::size_t file : plan.damagedFiles) {
     damage.push_back(entryNote(*logs[file], scans[file].damagedEntry.index, scans[file].damage));
   }
@@ -289,19 +284,10 @@ bool applyNewFormat(const std::vector<const LogHeader*>& logs, std::uint32_t fir
     s.damagedSequence = scan.damagedEntry.sequence;
     scanned.push_back(std::move(s));
   }
-  LogPlan plan = planLogEntries(scanned, firstSequence);
-  std::vector<std::string> failed;
-  std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; i < plan.apply.size(); ++i) {
-    const Entry& entry = scans[plan.apply[i].file].entries[plan.apply[i].index - 1];
-    Entry again;
-    EntryRead read = readEntry(*entry.log, entry.at, bytes, again, &entry);
-    if (read.outcome != EntryRead::Outcome::sound) {  // changed or failed since it was scanned
-      failed.push_back(entryNote(*entry.log, entry.index, read.damage));
-      plan = planLogEntries(scanned, firstSequence, i);
-      break;
-    }
-    applyEntry(bytes, hive);
+  const LogPlan plan = planLogEntries(scanned, firstSequence);
+  for (const PlannedEntry& planned : plan.apply) {
+    Entry& entry = scans[planned.file].entries[planned.index - 1];
+    applyEntry(std::move(entry.bytes), hive);
     hive.setBinsSize(entry.binsSize);
   }
   if (!plan.apply.empty()) {
@@ -312,8 +298,8 @@ bool applyNewFormat(const std::vector<const LogHeader*>& logs, std::uint32_t fir
     putLe32(hive.base() + base_field::kBinsSize, last.binsSize);
     storeBaseBlockChecksum(hive.base());
   }
-  describePlan(plan, logs, scans, firstSequence, failed, notes);
-  return failed.empty() && plan.complete();
+  describePlan(plan, logs, scans, firstSequence, notes);
+  return plan.complete();
 }
 
 // The old format: the dirty sectors of one log written at the same time as
@@ -376,8 +362,9 @@ void applyOldFormat(const LogHeader& log, RecoveredSource& hive, Recovery& recov
     }
     targets.push_back(to);
   }
+  const std::uint8_t* held = hive.hold(std::move(pages));
   for (std::size_t i = 0; i < targets.size(); ++i) {
-    hive.putSectors(targets[i], pages.data() + i * kSector, kSector);
+    hive.putSectors(targets[i], held + i * kSector, kSector);
   }
   // The log's base block is the hive's as it was when the log was written.
   hive.adoptBaseBlock(log.sector, b.binsSize);
