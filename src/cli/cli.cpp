@@ -171,9 +171,7 @@ void readImagePoint(const std::string& name, ImageHives found, hive::Logs logs,
   }
   for (ImageHive& inside : found.value().hives) {
     // Read in place, with the logs beside it in the image.
-    const hive::Result<hive::Hive> opened =
-        inside.folder ? hive::Hive::openIn(*inside.folder, inside.name, logs)
-                      : hive::Hive::fromSource(std::move(inside.source));
+    const hive::Result<hive::Hive> opened = hive::Hive::openIn(*inside.folder, inside.name, logs);
     for (KeyRecord& record : readHive(opened, SourceKind::image, inside.location, logs)) {
       // The hive's errors name it; a read the image failed is the image's damage.
       if (record.status == Status::error) {

@@ -11,6 +11,7 @@
 #include "cli/key_record.h"
 #include "result/result.h"
 #include "hive/folder.h"
+#include "hive/windows_layout.h"
 
 namespace cli {
 
@@ -48,12 +49,7 @@ struct EntryLookup {
 };
 
 // A SOFTWARE hive found inside a disk image, to be read in place.
-struct ImageHive {
-  std::string location;  // the image, the partition and the path in it
-  std::unique_ptr<hive::ByteSource> source;
-  std::unique_ptr<hive::Folder> folder;  // the folder it lies in, for its logs
-  std::string name;                      // its name in that folder
-};
+using ImageHive = hive::FoundHive;
 
 // A volume of a disk image that could not be read (encrypted, damaged).
 struct ImageVolumeFailure {

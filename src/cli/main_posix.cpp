@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "hive/windows_layout.h"
 #include "image/module_loader.h"
 #include "text/text.h"
 
@@ -59,21 +60,17 @@ class PosixPlatform : public cli::Platform {
   cli::EntryLookup findEntry(const cli::Argument& dir, const std::string& name) override {
     DIR* listing = ::opendir(dir.native.c_str());
     if (!listing) return {std::nullopt, "cannot open " + dir.text + ": " + std::strerror(errno)};
-    std::vector<std::string> matches;
+    std::vector<std::string> names;
     errno = 0;
-    while (const dirent* entry = ::readdir(listing)) {
-      if (text::equalsIgnoringAsciiCase(entry->d_name, name)) matches.emplace_back(entry->d_name);
-    }
+    while (const dirent* entry = ::readdir(listing)) names.emplace_back(entry->d_name);
     const int error = errno;
     ::closedir(listing);
     if (error) return {std::nullopt, "cannot read " + dir.text + ": " + std::strerror(error)};
-    if (matches.empty()) return {};
-    std::sort(matches.begin(), matches.end());
-    const auto exact = std::find(matches.begin(), matches.end(), name);
-    const std::string& chosen = exact != matches.end() ? *exact : matches.front();
+    const std::optional<std::string> chosen = hive::chooseName(names, name);
+    if (!chosen) return {};
     std::string path = dir.native;
     if (path.empty() || path.back() != '/') path += '/';
-    path += chosen;
+    path += *chosen;
     return {cli::Argument{path, path}, ""};
   }
 
@@ -97,10 +94,7 @@ class PosixPlatform : public cli::Platform {
                                                  std::move(found.error().message)});
           }
           cli::ImageContents contents;
-          for (image::FoundHive& inside : found.value().hives) {
-            contents.hives.push_back({std::move(inside.location), std::move(inside.source),
-                                      std::move(inside.folder), std::move(inside.name)});
-          }
+          contents.hives = std::move(found.value().hives);
           for (image::VolumeFailure& volume : found.value().failures) {
             contents.failures.push_back({std::move(volume.location),
                                          {errorCodeOf(volume.failure), std::move(volume.message)}});

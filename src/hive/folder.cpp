@@ -1,23 +1,28 @@
 #include "hive/folder.h"
 
-#include <algorithm>
+#include "hive/windows_layout.h"
 
 #include "text/text.h"
 
 namespace hive {
 
+std::optional<std::string> chooseName(const std::vector<std::string>& names,
+                                      const std::string& wanted) {
+  const std::string* chosen = nullptr;
+  for (const std::string& name : names) {
+    if (!text::equalsIgnoringAsciiCase(name, wanted)) continue;
+    if (name == wanted) return name;
+    if (!chosen || name < *chosen) chosen = &name;
+  }
+  if (!chosen) return std::nullopt;
+  return *chosen;
+}
+
 std::vector<std::string> logNamesBeside(const Folder& folder, const std::string& hive) {
-  std::vector<std::string> names = folder.names();
-  std::sort(names.begin(), names.end());
+  const std::vector<std::string> names = folder.names();
   std::vector<std::string> logs;
   for (const char* suffix : {".LOG", ".LOG1", ".LOG2"}) {
-    const std::string want = hive + suffix;
-    const std::string* chosen = nullptr;
-    for (const std::string& name : names) {
-      if (!text::equalsIgnoringAsciiCase(name, want)) continue;
-      if (!chosen || name == want) chosen = &name;
-    }
-    if (chosen) logs.push_back(*chosen);
+    if (auto chosen = chooseName(names, hive + suffix)) logs.push_back(std::move(*chosen));
   }
   return logs;
 }

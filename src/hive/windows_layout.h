@@ -2,11 +2,32 @@
 
 // Where a Windows installation keeps its SOFTWARE hive, below the root of its
 // volume. Windows 2000 installs into WINNT, later versions into Windows; the
-// names are matched in any letter case.
+// names are matched in any letter case, as Windows matches them.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hive/folder.h"
 
 namespace hive {
 
 constexpr const char* kSystemRoots[] = {"Windows", "WINNT"};
 constexpr const char* kSoftwareHivePath[] = {"System32", "config", "SOFTWARE"};
+
+// Of `names`, the one that is `wanted` in any letter case: the exact spelling
+// when it is there, else the first of the others in sorted order, so that a
+// folder copied from Windows (which ignores case) reads the same every run.
+std::optional<std::string> chooseName(const std::vector<std::string>& names,
+                                      const std::string& wanted);
+
+// A SOFTWARE hive found, to be opened in place with the logs beside it.
+struct FoundHive {
+  // "server.vhdx, partition 2 at 1048576 (NTFS): \Windows\System32\config\SOFTWARE"
+  std::string location;
+  std::unique_ptr<Folder> folder;  // the folder it lies in (config)
+  std::string name;                // its name there
+};
 
 }  // namespace hive

@@ -139,9 +139,16 @@ class NtfsFolder : public hive::Folder {
   std::vector<Entry> entries_;
 };
 
+// The folder or file `name` in any letter case, chosen among several
+// spellings as everywhere else a folder is walked.
 const Entry* findEntry(const std::vector<Entry>& entries, const char* name, bool folder) {
+  std::vector<std::string> names;
   for (const Entry& entry : entries) {
-    if (entry.folder == folder && text::equalsIgnoringAsciiCase(entry.name, name)) return &entry;
+    if (entry.folder == folder) names.push_back(entry.name);
+  }
+  const std::optional<std::string> chosen = hive::chooseName(names, name);
+  for (const Entry& entry : entries) {
+    if (chosen && entry.folder == folder && entry.name == *chosen) return &entry;
   }
   return nullptr;
 }
@@ -176,14 +183,10 @@ void findInVolume(const std::shared_ptr<VolumeHandle>& volume, const std::string
       at = findEntry(*listing, name, !last);
       if (at) path += "\\" + at->name;
       if (at && last) {
-        auto source = NtfsFolder::openFile(volume, at->inode, at->name);
-        if (!source) {
-          failure = source.error().message;
-          break;
-        }
+        // Opened once, where it is read: by the hive reader, through its folder.
         found = true;
         const std::string fileName = at->name;
-        hives.push_back({where + ": " + path, std::move(source.value()),
+        hives.push_back({where + ": " + path,
                          std::make_unique<NtfsFolder>(volume, std::move(*listing)), fileName});
         break;
       }

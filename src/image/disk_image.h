@@ -12,6 +12,7 @@
 
 #include "hive/folder.h"
 #include "hive/hive.h"
+#include "hive/windows_layout.h"
 #include "result/result.h"
 
 namespace image {
@@ -28,14 +29,7 @@ enum class Failure {
   brokenChain,   // a snapshot's parent missing or another disk, a loop, a chain too deep
 };
 
-// One SOFTWARE hive found.
-struct FoundHive {
-  // "server.vhdx, partition 2 at 1048576 (NTFS): \Windows\System32\config\SOFTWARE"
-  std::string location;
-  std::unique_ptr<hive::ByteSource> source;
-  std::unique_ptr<hive::Folder> folder;  // the folder it lies in (config)
-  std::string name;                      // its name there
-};
+using hive::FoundHive;
 
 // Why an image gave no hive, in one line naming the image.
 struct ImageError {
