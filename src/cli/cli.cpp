@@ -204,16 +204,18 @@ SoftwareHives findSoftwareHives(Platform& platform, const Argument& dir) {
   }
   SoftwareHives found;
   for (const auto& names : candidates) {
-    EntryLookup at{dir, ""};
+    EntryLookup at = std::optional<Argument>(dir);
     for (const char* name : names) {
-      at = platform.findEntry(*at.entry, name);
-      if (!at.entry) break;
+      at = platform.findEntry(*at.value(), name);
+      if (!at || !at.value()) break;
     }
-    if (at.entry) {
-      found.hives.push_back(*at.entry);
-    } else if (!at.failure.empty() && std::find(found.failures.begin(), found.failures.end(),
-                                                at.failure) == found.failures.end()) {
-      found.failures.push_back(at.failure);
+    if (!at) {
+      if (std::find(found.failures.begin(), found.failures.end(), at.error()) ==
+          found.failures.end()) {
+        found.failures.push_back(at.error());
+      }
+    } else if (at.value()) {
+      found.hives.push_back(*at.value());
     }
   }
   return found;
@@ -354,29 +356,29 @@ std::string errorLine(const std::string& label, const KeyRecord& record) {
 int run(const std::vector<Argument>& args, Platform& platform) {
   // Output that was not written is a failure like any other: a script that
   // reads an empty file must not be told all went well.
-  std::string writeFailure;
+  WriteStatus written;
   const auto emit = [&](const std::string& text) {
-    if (writeFailure.empty() && !text.empty()) writeFailure = platform.writeOut(text);
-    return writeFailure.empty();
+    if (written && !text.empty()) written = platform.writeOut(text);
+    return written.ok();
   };
   const auto tellError = [&](const std::string& line) {
     platform.writeErr("tamsket-cli: " + text::escapeForTerminal(line) + "\n");
   };
   const auto finish = [&](int status) {
-    if (writeFailure.empty()) writeFailure = platform.closeOut();
-    if (writeFailure.empty()) return status;
-    tellError("cannot write the output: " + writeFailure);
+    if (written) written = platform.closeOut();
+    if (written) return status;
+    tellError("cannot write the output: " + written.error());
     return kExitTrouble;
   };
 
-  Options options;
-  const std::string problem =
-      parseCommandLine(args, platform.hasRegistry(), platform.readsImages(), options);
-  if (!problem.empty()) {
-    tellError(problem);
+  const tamsket::Result<Options, std::string> parsed =
+      parseCommandLine(args, platform.hasRegistry(), platform.readsImages());
+  if (!parsed) {
+    tellError(parsed.error());
     platform.writeErr("Try 'tamsket-cli --help'.\n");
     return finish(kExitTrouble);
   }
+  const Options& options = parsed.value();
   if (options.help) {
     emit(usageText(platform.hasRegistry(), platform.readsImages()));
     return finish(kExitAllFound);

@@ -39,12 +39,13 @@ class Registry {
   virtual RegistryRead readProductId(View view) = 0;
 };
 
-// What looking in a folder gave: the entry, or why the folder could not be
-// read; neither when it simply holds no such entry.
-struct EntryLookup {
-  std::optional<Argument> entry;
-  std::string failure;  // "cannot open PATH: the system's reason"
-};
+// What looking in a folder gave: the entry; none when it simply holds no such
+// entry; or why the folder could not be read ("cannot open PATH: the system's
+// reason").
+using EntryLookup = tamsket::Result<std::optional<Argument>, std::string>;
+
+// Whether output was written; if not, the system's reason.
+using WriteStatus = tamsket::Status<std::string>;
 
 // A SOFTWARE hive found inside a disk image, to be read in place.
 struct ImageHive {
@@ -89,10 +90,10 @@ class Platform {
     return Failure{SourceError::notADiskImage,
                    "cannot read " + image.text + ": no disk images here"};
   }
-  // Writes UTF-8 text to standard output: "" or the system's reason it could not.
-  virtual std::string writeOut(const std::string& text) = 0;
-  // Closes standard output at the end: "" or why the last of it was not written.
-  virtual std::string closeOut() = 0;
+  // Writes UTF-8 text to standard output.
+  virtual WriteStatus writeOut(const std::string& text) = 0;
+  // Closes standard output at the end: fails when the last of it was not written.
+  virtual WriteStatus closeOut() = 0;
   virtual void writeErr(const std::string& text) = 0;
 };
 

@@ -30,17 +30,17 @@ cli::ErrorCode errorCodeOf(image::Failure failure) {
   return {};
 }
 
-// "" or the system's reason the text could not all be written.
-std::string writeAll(int fd, const std::string& text) {
+// Writes all of the text, or gives the system's reason it could not.
+cli::WriteStatus writeAll(int fd, const std::string& text) {
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::strerror(errno);
-    if (n == 0) return std::strerror(EIO);
+    if (n < 0) return std::string(std::strerror(errno));
+    if (n == 0) return std::string(std::strerror(EIO));
     done += static_cast<std::size_t>(n);
   }
-  return "";
+  return {};
 }
 
 class PosixPlatform : public cli::Platform {
@@ -57,7 +57,7 @@ class PosixPlatform : public cli::Platform {
   // there, else the first of the others in sorted order, so runs agree.
   cli::EntryLookup findEntry(const cli::Argument& dir, const std::string& name) override {
     DIR* listing = ::opendir(dir.native.c_str());
-    if (!listing) return {std::nullopt, "cannot open " + dir.text + ": " + std::strerror(errno)};
+    if (!listing) return "cannot open " + dir.text + ": " + std::strerror(errno);
     std::vector<std::string> matches;
     errno = 0;
     while (const dirent* entry = ::readdir(listing)) {
@@ -65,15 +65,15 @@ class PosixPlatform : public cli::Platform {
     }
     const int error = errno;
     ::closedir(listing);
-    if (error) return {std::nullopt, "cannot read " + dir.text + ": " + std::strerror(error)};
-    if (matches.empty()) return {};
+    if (error) return "cannot read " + dir.text + ": " + std::strerror(error);
+    if (matches.empty()) return std::optional<cli::Argument>();
     std::sort(matches.begin(), matches.end());
     const auto exact = std::find(matches.begin(), matches.end(), name);
     const std::string& chosen = exact != matches.end() ? *exact : matches.front();
     std::string path = dir.native;
     if (path.empty() || path.back() != '/') path += '/';
     path += chosen;
-    return {cli::Argument{path, path}, ""};
+    return std::optional<cli::Argument>(cli::Argument{path, path});
   }
 
   hive::Result<hive::Hive> openHive(const cli::Argument& file, hive::Logs logs) override {
@@ -99,16 +99,16 @@ class PosixPlatform : public cli::Platform {
     return contents;
   }
 
-  std::string writeOut(const std::string& text) override {
+  cli::WriteStatus writeOut(const std::string& text) override {
     wroteOut_ = true;
-    if (!outOpen_) return std::strerror(EBADF);
+    if (!outOpen_) return std::string(std::strerror(EBADF));
     return writeAll(STDOUT_FILENO, text);
   }
   // Like the file systems that report a failed write only when the file is
   // closed (NFS, for one), the end of the output is checked too.
-  std::string closeOut() override {
-    if (!outOpen_ || ::close(STDOUT_FILENO) == 0 || !wroteOut_) return "";
-    return std::strerror(errno);
+  cli::WriteStatus closeOut() override {
+    if (!outOpen_ || ::close(STDOUT_FILENO) == 0 || !wroteOut_) return {};
+    return std::string(std::strerror(errno));
   }
   void writeErr(const std::string& text) override { writeAll(STDERR_FILENO, text); }
 

@@ -67,9 +67,9 @@ class Win32Registry : public cli::Registry {
   UniqueKey owned_;
 };
 
-// "" or the system's reason the text could not all be written.
-std::string writeHandle(DWORD which, const std::string& text) {
-  if (text.empty()) return "";
+// Writes all of the text, or gives the system's reason it could not.
+cli::WriteStatus writeHandle(DWORD which, const std::string& text) {
+  if (text.empty()) return {};
   const HANDLE out = GetStdHandle(which);
   // A program started with the stream closed has no handle for it.
   if (out == nullptr || out == INVALID_HANDLE_VALUE) return systemMessage(ERROR_INVALID_HANDLE);
@@ -92,7 +92,7 @@ std::string writeHandle(DWORD which, const std::string& text) {
       if (written == 0) return systemMessage(ERROR_WRITE_FAULT);
       done += written;
     }
-    return "";
+    return {};
   }
   // Redirected: UTF-8 bytes exactly as formatted, no line-end translation.
   // WriteFile is not buffered: each call's result is the final word on it.
@@ -106,7 +106,7 @@ std::string writeHandle(DWORD which, const std::string& text) {
     if (written == 0) return systemMessage(ERROR_WRITE_FAULT);
     done += written;
   }
-  return "";
+  return {};
 }
 
 // A 32-bit program on 64-bit Windows is shown SysWOW64 where it names
@@ -171,10 +171,10 @@ class Win32Platform : public cli::Platform {
     RealSystemFolder real;
     const DWORD folder = GetFileAttributesW(dir.native.c_str());
     if (folder == INVALID_FILE_ATTRIBUTES) {
-      return {std::nullopt, "cannot open " + dir.text + ": " + systemMessage(GetLastError())};
+      return "cannot open " + dir.text + ": " + systemMessage(GetLastError());
     }
     if (!(folder & FILE_ATTRIBUTE_DIRECTORY)) {
-      return {std::nullopt, "cannot open " + dir.text + ": " + systemMessage(ERROR_DIRECTORY)};
+      return "cannot open " + dir.text + ": " + systemMessage(ERROR_DIRECTORY);
     }
     cli::Argument entry = dir;
     if (entry.native.empty() || (entry.native.back() != L'\\' && entry.native.back() != L'/')) {
@@ -183,10 +183,14 @@ class Win32Platform : public cli::Platform {
     }
     entry.native += toWide(name);
     entry.text += name;
-    if (GetFileAttributesW(entry.native.c_str()) != INVALID_FILE_ATTRIBUTES) return {entry, ""};
+    if (GetFileAttributesW(entry.native.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      return std::optional<cli::Argument>(entry);
+    }
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
-    return {std::nullopt, "cannot open " + entry.text + ": " + systemMessage(error)};
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      return std::optional<cli::Argument>();
+    }
+    return "cannot open " + entry.text + ": " + systemMessage(error);
   }
 
   hive::Result<hive::Hive> openHive(const cli::Argument& file, hive::Logs logs) override {
@@ -194,10 +198,10 @@ class Win32Platform : public cli::Platform {
     return hive::Hive::open(file.native, logs);
   }
 
-  std::string writeOut(const std::string& text) override {
+  cli::WriteStatus writeOut(const std::string& text) override {
     return writeHandle(STD_OUTPUT_HANDLE, text);
   }
-  std::string closeOut() override { return ""; }
+  cli::WriteStatus closeOut() override { return {}; }
   void writeErr(const std::string& text) override { writeHandle(STD_ERROR_HANDLE, text); }
 };
 

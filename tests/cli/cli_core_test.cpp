@@ -197,8 +197,9 @@ TEST(CommandLine, ReadsSourcesInOrderWithTheirFormat) {
        {{Request::hive, "--json"}, {Request::hive, "--"}}},
   };
   for (const Case& c : cases) {
-    Options options;
-    ASSERT_EQ(parseCommandLine(c.args, c.hasRegistry, !c.hasRegistry, options), "");
+    const auto parsed = parseCommandLine(c.args, c.hasRegistry, !c.hasRegistry);
+    ASSERT_TRUE(parsed.ok()) << parsed.error();
+    const Options& options = parsed.value();
     EXPECT_EQ(options.format, c.format);
     ASSERT_EQ(options.sources.size(), c.sources.size());
     for (std::size_t i = 0; i < c.sources.size(); ++i) {
@@ -247,8 +248,9 @@ TEST(CommandLine, SaysWhatIsWrong) {
       {argsOf({"--", ""}), false, "--hive needs a FILE"},
   };
   for (const Case& c : cases) {
-    Options options;
-    EXPECT_EQ(parseCommandLine(c.args, c.hasRegistry, !c.hasRegistry, options), c.message);
+    const auto parsed = parseCommandLine(c.args, c.hasRegistry, !c.hasRegistry);
+    ASSERT_FALSE(parsed.ok()) << c.message;
+    EXPECT_EQ(parsed.error(), c.message);
   }
 }
 
@@ -263,8 +265,9 @@ TEST(CommandLine, HelpAndVersionNeedNoSource) {
       {"--version", false, true},
   };
   for (const auto& c : cases) {
-    Options options;
-    EXPECT_EQ(parseCommandLine(argsOf({c.flag}), false, true, options), "") << c.flag;
+    const auto parsed = parseCommandLine(argsOf({c.flag}), false, true);
+    ASSERT_TRUE(parsed.ok()) << c.flag;
+    const Options& options = parsed.value();
     EXPECT_EQ(options.help, c.help) << c.flag;
     EXPECT_EQ(options.version, c.version) << c.flag;
     EXPECT_TRUE(options.sources.empty()) << c.flag;
@@ -381,19 +384,21 @@ class FakePlatform : public Platform {
     return std::unique_ptr<Registry>(std::move(registry));
   }
   std::size_t failingWrite = SIZE_MAX;  // this write and the later ones fail
-  std::string closeFailure;
+  WriteStatus closeStatus;
   std::size_t writes = 0;
 
-  EntryLookup findEntry(const Argument&, const std::string&) override { return {}; }
+  EntryLookup findEntry(const Argument&, const std::string&) override {
+    return std::optional<Argument>();
+  }
   hive::Result<hive::Hive> openHive(const Argument&, hive::Logs) override {
     return hive::Error{hive::ErrorCode::cannotOpen, "no files here"};
   }
-  std::string writeOut(const std::string& text) override {
-    if (++writes >= failingWrite) return "No space left on device";
+  WriteStatus writeOut(const std::string& text) override {
+    if (++writes >= failingWrite) return std::string("No space left on device");
     out += text;
-    return "";
+    return {};
   }
-  std::string closeOut() override { return closeFailure; }
+  WriteStatus closeOut() override { return closeStatus; }
   void writeErr(const std::string& text) override { err += text; }
 };
 
@@ -461,7 +466,7 @@ TEST(Run, OutputThatCannotBeWrittenIsAnErrorSaidOnce) {
   for (const bool onClose : {false, true}) {
     FakePlatform platform;
     platform.machines = {{"KEYED", {{View::bits64, valueRead(realisticValue())}}}};
-    if (onClose) platform.closeFailure = "No space left on device";
+    if (onClose) platform.closeStatus = std::string("No space left on device");
     if (!onClose) platform.failingWrite = 2;
     EXPECT_EQ(run(argsOf({"--computer", "KEYED", "--computer", "KEYED", "--computer", "KEYED"}),
                   platform),
