@@ -71,7 +71,7 @@ std::vector<KeyRecord> readRegistry(Registry& registry, SourceKind source,
     if (read && !read.value()) continue;
     KeyRecord record = recordFor(source, location);
     record.view = view;
-    record.place = "HKLM\\" + std::string(kSetupKey) + " (" + viewLabel(view) + ") on " +
+    record.place = "HKLM\\" + std::string(keys::kSetupKey) + " (" + viewLabel(view) + ") on " +
                    describeMachine(source, location);
     if (read) {
       decodeValue(read.value()->type, read.value()->data, record);
@@ -82,8 +82,8 @@ std::vector<KeyRecord> readRegistry(Registry& registry, SourceKind source,
   }
   if (records.empty()) {
     KeyRecord record = recordFor(source, location);
-    record.place = "no " + std::string(kProductIdValueName) + " in HKLM\\" + kSetupKey + " (" +
-                   (twoViews ? "32-bit or 64-bit view" : "its only view") + ") on " +
+    record.place = "no " + std::string(keys::kProductIdValueName) + " in HKLM\\" + keys::kSetupKey +
+                   " (" + (twoViews ? "32-bit or 64-bit view" : "its only view") + ") on " +
                    describeMachine(source, location);
     records.push_back(std::move(record));
   }
@@ -117,7 +117,7 @@ std::vector<KeyRecord> readHive(const hive::Result<hive::Hive>& opened, SourceKi
     std::string path;
     View view;
   };
-  const std::string setup = kSetupKeyInSoftware;
+  const std::string setup = keys::kSetupKeyInSoftware;
   const std::vector<Place> places =
       wow64 ? std::vector<Place>{{kWow64Node + setup, View::bits32}, {setup, View::bits64}}
             : std::vector<Place>{{setup, View::bits32}};
@@ -132,7 +132,7 @@ std::vector<KeyRecord> readHive(const hive::Result<hive::Hive>& opened, SourceKi
       records.push_back(std::move(record));
       continue;
     }
-    auto value = software.readValue(key.value(), kProductIdValueName);
+    auto value = software.readValue(key.value(), keys::kProductIdValueName);
     if (!value) {
       if (value.error().code == hive::ErrorCode::valueNotFound) continue;
       setError(record, value.error().code, value.error().message);
@@ -143,7 +143,7 @@ std::vector<KeyRecord> readHive(const hive::Result<hive::Hive>& opened, SourceKi
     records.push_back(std::move(record));
   }
   if (records.empty()) {
-    base.place = location + ": no " + std::string(kProductIdValueName) + " in " + setup +
+    base.place = location + ": no " + std::string(keys::kProductIdValueName) + " in " + setup +
                  (wow64 ? " or " + std::string(kWow64Node) + setup : "");
     base.hint = wrongHiveHint(software);
     records.push_back(std::move(base));

@@ -47,18 +47,18 @@ class Win32Registry : public cli::Registry {
     const platform::RegistryValue value = platform::readRegistryValue(
         root_,
         view == cli::View::bits64 ? platform::RegistryView::bits64 : platform::RegistryView::bits32,
-        kSetupKey, kProductIdValueName);
+        keys::kSetupKey, keys::kProductIdValueName);
     if (value.status == platform::kErrorFileNotFound) return std::optional<cli::RegistryValue>();
     if (value.status == platform::kErrorSuccess) {
       return std::optional<cli::RegistryValue>(cli::RegistryValue{value.type, value.data});
     }
-    const std::string where = std::string("HKLM\\") + kSetupKey +
+    const std::string where = std::string("HKLM\\") + keys::kSetupKey +
                               (view == cli::View::bits64 ? " (64-bit view)" : " (32-bit view)");
     return cli::Failure{
         value.status == platform::kErrorAccessDenied ? cli::SourceError::accessDenied
                                                      : cli::SourceError::registryError,
         (value.inKey ? "cannot open " + where
-                     : "cannot read " + std::string(kProductIdValueName) + " in " + where) +
+                     : "cannot read " + std::string(keys::kProductIdValueName) + " in " + where) +
             ": " + systemMessage(value.status)};
   }
 

@@ -8,6 +8,8 @@
 #include "platform/registry.h"
 #include "platform/unique_handle.h"
 
+namespace keys {
+
 namespace {
 
 // The value is read into a zeroed buffer one byte larger than the capacity the
@@ -39,3 +41,5 @@ std::string getExchangeKey() {
 }
 
 std::string getExchangeVersion() { return kProductName; }
+
+}  // namespace keys

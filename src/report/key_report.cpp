@@ -5,6 +5,8 @@
 
 #include "text/text.h"
 
+namespace report {
+
 namespace {
 
 constexpr char kSuffix[] = ".txt";
@@ -145,3 +147,5 @@ void saveKeyReport(ReportPlatform& platform, void* owner, const ReportLookups& l
   if (problem.empty()) return;
   suppressErrors([&] { platform.tellUser(owner, problem); });
 }
+
+}  // namespace report

@@ -6,6 +6,8 @@
 
 #include "result/result.h"
 
+namespace report {
+
 // The key report: a two-line text file naming the product and giving its key,
 // saved under a name the user picks in the save dialog.
 
@@ -79,3 +81,5 @@ std::unique_ptr<ReportPlatform> makeWindowsReportPlatform();
 // The save flow on the real platform, with the installed product and key.
 void saveKeyReport(void* owner);
 #endif
+
+}  // namespace report

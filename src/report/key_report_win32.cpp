@@ -12,6 +12,8 @@
 #include "report/save_dialog_win32.h"
 #include "text/windows_text.h"
 
+namespace report {
+
 namespace {
 
 // Room for the longest path Windows takes, so that the dialog never fails for
@@ -125,5 +127,7 @@ std::unique_ptr<ReportPlatform> makeWindowsReportPlatform() {
 
 void saveKeyReport(void* owner) {
   Win32ReportPlatform platform;
-  saveKeyReport(platform, owner, {getExchangeVersion, getExchangeKey});
+  saveKeyReport(platform, owner, {keys::getExchangeVersion, keys::getExchangeKey});
 }
+
+}  // namespace report

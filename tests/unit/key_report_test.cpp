@@ -19,6 +19,9 @@
 namespace {
 
 using namespace std::string_literals;
+using namespace report;
+using keys::getExchangeKey;
+using keys::getExchangeVersion;
 using Files = std::map<std::string, std::string>;
 using Messages = std::vector<std::pair<void*, std::string>>;  // owner, text
 

@@ -31,11 +31,14 @@
 
 namespace {
 
+using namespace report;
 using dialogs::Answer;
 using dialogs::cancelFileDialog;
 using dialogs::pressButton;
 using dialogs::saveAs;
 using dialogs::SeenDialog;
+using keys::getExchangeKey;
+using keys::getExchangeVersion;
 using wintest::readFile;
 
 const std::string kReport = "Product: Microsoft Exchange\r\nM3R7T-JV33T-PWDB4-F9XM2-RYBVD\r\n";
