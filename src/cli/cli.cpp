@@ -153,12 +153,12 @@ std::vector<KeyRecord> readHive(const hive::Result<hive::Hive>& opened, SourceKi
 
 }  // namespace
 
-std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file, hive::Logs logs) {
-  return readHive(platform.openHive(file, logs), SourceKind::hive, file.text, logs);
+std::vector<KeyRecord> readHiveFile(System& system, const Argument& file, hive::Logs logs) {
+  return readHive(system.openHive(file, logs), SourceKind::hive, file.text, logs);
 }
 
-std::vector<KeyRecord> readImage(Platform& platform, const Argument& image, hive::Logs logs) {
-  ImageHives found = platform.findImageHives(image);
+std::vector<KeyRecord> readImage(System& system, const Argument& image, hive::Logs logs) {
+  ImageHives found = system.findImageHives(image);
   if (!found) {
     KeyRecord record = recordFor(SourceKind::image, image.text);
     record.place = image.text;
@@ -191,7 +191,7 @@ std::vector<KeyRecord> readImage(Platform& platform, const Argument& image, hive
   return records;
 }
 
-SoftwareHives findSoftwareHives(Platform& platform, const Argument& dir) {
+SoftwareHives findSoftwareHives(System& system, const Argument& dir) {
   // The Windows folder itself, then the root of its volume, holding a Windows
   // folder or, as Windows 2000 does, a WINNT one; a volume upgraded or
   // dual-booted may hold both, and each is reported.
@@ -206,7 +206,7 @@ SoftwareHives findSoftwareHives(Platform& platform, const Argument& dir) {
   for (const auto& names : candidates) {
     EntryLookup at = std::optional<Argument>(dir);
     for (const char* name : names) {
-      at = platform.findEntry(*at.value(), name);
+      at = system.findEntry(*at.value(), name);
       if (!at || !at.value()) break;
     }
     if (!at) {
@@ -278,14 +278,13 @@ struct SourceRecords {
   std::vector<KeyRecord> records;
 };
 
-std::vector<SourceRecords> readWindowsFolder(Platform& platform, const Argument& dir,
-                                             hive::Logs logs) {
+std::vector<SourceRecords> readWindowsFolder(System& system, const Argument& dir, hive::Logs logs) {
   const std::string label = "windows folder " + dir.text;
-  const SoftwareHives found = findSoftwareHives(platform, dir);
+  const SoftwareHives found = findSoftwareHives(system, dir);
   std::vector<SourceRecords> read;
   for (const Argument& file : found.hives) {
     // Its errors name the hive file, not only the folder it was found in.
-    read.push_back({label + ", hive " + file.text, readHiveFile(platform, file, logs)});
+    read.push_back({label + ", hive " + file.text, readHiveFile(system, file, logs)});
   }
   for (const std::string& failure : found.failures) {
     KeyRecord record = recordFor(SourceKind::hive, dir.text);
@@ -304,16 +303,16 @@ std::vector<SourceRecords> readWindowsFolder(Platform& platform, const Argument&
 }
 
 // The records of one source given on the command line.
-std::vector<SourceRecords> readSource(Platform& platform, const SourceRequest& request,
+std::vector<SourceRecords> readSource(System& system, const SourceRequest& request,
                                       hive::Logs logs) {
   switch (request.kind) {
     case Request::localRegistry:
     case Request::computer: {
       const bool local = request.kind == Request::localRegistry;
       const SourceKind kind = local ? SourceKind::registry : SourceKind::computer;
-      const std::string location = local ? platform.computerName() : request.argument.text;
+      const std::string location = local ? system.computerName() : request.argument.text;
       const std::string label = local ? "this computer's registry" : "computer " + location;
-      const auto registry = platform.connectRegistry(local ? nullptr : &request.argument);
+      const auto registry = system.connectRegistry(local ? nullptr : &request.argument);
       if (registry) return {{label, readRegistry(*registry.value(), kind, location)}};
       KeyRecord record = recordFor(kind, location);
       record.place = describeMachine(kind, location);
@@ -321,10 +320,10 @@ std::vector<SourceRecords> readSource(Platform& platform, const SourceRequest& r
       return {{label, {record}}};
     }
     case Request::hive:
-      return {{"hive " + request.argument.text, readHiveFile(platform, request.argument, logs)}};
-    case Request::windowsFolder: return readWindowsFolder(platform, request.argument, logs);
+      return {{"hive " + request.argument.text, readHiveFile(system, request.argument, logs)}};
+    case Request::windowsFolder: return readWindowsFolder(system, request.argument, logs);
     case Request::image:
-      return {{"image " + request.argument.text, readImage(platform, request.argument, logs)}};
+      return {{"image " + request.argument.text, readImage(system, request.argument, logs)}};
   }
   return {};
 }
@@ -353,34 +352,34 @@ std::string errorLine(const std::string& label, const KeyRecord& record) {
 
 }  // namespace
 
-int run(const std::vector<Argument>& args, Platform& platform) {
+int run(const std::vector<Argument>& args, System& system) {
   // Output that was not written is a failure like any other: a script that
   // reads an empty file must not be told all went well.
   WriteStatus written;
   const auto emit = [&](const std::string& text) {
-    if (written && !text.empty()) written = platform.writeOut(text);
+    if (written && !text.empty()) written = system.writeOut(text);
     return written.ok();
   };
   const auto tellError = [&](const std::string& line) {
-    platform.writeErr("tamsket-cli: " + text::escapeForTerminal(line) + "\n");
+    system.writeErr("tamsket-cli: " + text::escapeForTerminal(line) + "\n");
   };
   const auto finish = [&](int status) {
-    if (written) written = platform.closeOut();
+    if (written) written = system.closeOut();
     if (written) return status;
     tellError("cannot write the output: " + written.error());
     return kExitTrouble;
   };
 
   const tamsket::Result<Options, std::string> parsed =
-      parseCommandLine(args, platform.hasRegistry(), platform.readsImages());
+      parseCommandLine(args, system.hasRegistry(), system.readsImages());
   if (!parsed) {
     tellError(parsed.error());
-    platform.writeErr("Try 'tamsket-cli --help'.\n");
+    system.writeErr("Try 'tamsket-cli --help'.\n");
     return finish(kExitTrouble);
   }
   const Options& options = parsed.value();
   if (options.help) {
-    emit(usageText(platform.hasRegistry(), platform.readsImages()));
+    emit(usageText(system.hasRegistry(), system.readsImages()));
     return finish(kExitAllFound);
   }
   if (options.version) {
@@ -395,7 +394,7 @@ int run(const std::vector<Argument>& args, Platform& platform) {
   for (const SourceRequest& request : options.sources) {
     bool found = false;
     for (const SourceRecords& read :
-         readSource(platform, request, options.noLogs ? hive::Logs::ignore : hive::Logs::apply)) {
+         readSource(system, request, options.noLogs ? hive::Logs::ignore : hive::Logs::apply)) {
       for (const KeyRecord& record : read.records) {
         found = found || record.status == Status::found;
         if (record.status == Status::error) {

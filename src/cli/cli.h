@@ -70,9 +70,9 @@ struct ImageContents {
 using ImageHives = tamsket::Result<ImageContents, Failure>;
 
 // What the program needs from the system it runs on.
-class Platform {
+class System {
  public:
-  virtual ~Platform() = default;
+  virtual ~System() = default;
   virtual bool hasRegistry() const = 0;
   // Whether this build reads disk images (findImageHives).
   virtual bool readsImages() const { return false; }
@@ -104,11 +104,11 @@ std::vector<KeyRecord> readRegistry(Registry& registry, SourceKind source,
 
 // The records of one SOFTWARE hive file: Microsoft\Exchange\Setup and
 // Wow6432Node\Microsoft\Exchange\Setup.
-std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file, hive::Logs logs);
+std::vector<KeyRecord> readHiveFile(System& system, const Argument& file, hive::Logs logs);
 
 // The records of the SOFTWARE hives of a disk image, one hive after another,
 // then an error record for each volume that could not be read; source image.
-std::vector<KeyRecord> readImage(Platform& platform, const Argument& image, hive::Logs logs);
+std::vector<KeyRecord> readImage(System& system, const Argument& image, hive::Logs logs);
 
 // The SOFTWARE hives of a Windows folder or of the root of its volume: in the
 // folder itself, in Windows\ and in WINNT\ below it, each one found.
@@ -116,13 +116,13 @@ struct SoftwareHives {
   std::vector<Argument> hives;
   std::vector<std::string> failures;  // each folder that could not be read, and why
 };
-SoftwareHives findSoftwareHives(Platform& platform, const Argument& dir);
+SoftwareHives findSoftwareHives(System& system, const Argument& dir);
 
 // A hint for a hive that holds no key because it is not a SOFTWARE hive at
 // all (a SYSTEM or a user's hive given by mistake), or "".
 std::string wrongHiveHint(const hive::Hive& file);
 
 // Runs the program on parsed arguments; returns its exit status.
-int run(const std::vector<Argument>& args, Platform& platform);
+int run(const std::vector<Argument>& args, System& system);
 
 }  // namespace cli

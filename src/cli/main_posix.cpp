@@ -43,7 +43,7 @@ cli::WriteStatus writeAll(int fd, const std::string& text) {
   return {};
 }
 
-class PosixPlatform : public cli::Platform {
+class PosixSystem : public cli::System {
  public:
   bool hasRegistry() const override { return false; }
   std::string computerName() override { return ""; }
@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
   // A reader that went away (| head) is a write error like any other, told
   // and ending with status 2, not a silent death by SIGPIPE.
   ::signal(SIGPIPE, SIG_IGN);
-  PosixPlatform platform;
-  platform.holdClosedStreams();
-  return cli::run(args, platform);
+  PosixSystem system;
+  system.holdClosedStreams();
+  return cli::run(args, system);
 }

@@ -140,7 +140,7 @@ class RealSystemFolder {
   bool disabled_ = false;
 };
 
-class Win32Platform : public cli::Platform {
+class Win32System : public cli::System {
  public:
   bool hasRegistry() const override { return true; }
 
@@ -210,6 +210,6 @@ class Win32Platform : public cli::Platform {
 int wmain(int argc, wchar_t** argv) {
   std::vector<cli::Argument> args;
   for (int i = 1; i < argc; ++i) args.push_back({toUtf8(argv[i], wcslen(argv[i])), argv[i]});
-  Win32Platform platform;
-  return cli::run(args, platform);
+  Win32System system;
+  return cli::run(args, system);
 }

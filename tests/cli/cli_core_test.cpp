@@ -365,7 +365,7 @@ TEST(ReadRegistry, FailedViewCarriesItsErrorAndMessage) {
 // ---- whole runs over registries ------------------------------------------
 
 // Machines by name: what each one's views hold, or none for one that cannot be reached.
-class FakePlatform : public Platform {
+class FakeSystem : public System {
  public:
   std::map<std::string, std::map<View, RegistryRead>> machines;
   std::string out, err;
@@ -429,28 +429,28 @@ TEST(Run, ExitsLikeGrepOverEverySource) {
       {argsOf({"--help", "--computer", "GONE"}), 0, 0, 0},
   };
   for (const Case& c : cases) {
-    FakePlatform platform;
-    platform.machines = {{"HERE", withKey},
-                         {"KEYED", withKey},
-                         {"EMPTY", {}},
-                         {"SHORT", shortValue},
-                         {"HALF", halfFailed}};
+    FakeSystem system;
+    system.machines = {{"HERE", withKey},
+                       {"KEYED", withKey},
+                       {"EMPTY", {}},
+                       {"SHORT", shortValue},
+                       {"HALF", halfFailed}};
     std::string shown;
     for (const auto& arg : c.args) shown += arg.text + " ";
-    EXPECT_EQ(run(c.args, platform), c.exitCode) << shown;
+    EXPECT_EQ(run(c.args, system), c.exitCode) << shown;
     if (c.args[0].text == "--json") {
-      EXPECT_EQ(linesIn(platform.out), c.jsonLines) << shown;
+      EXPECT_EQ(linesIn(system.out), c.jsonLines) << shown;
     }
-    EXPECT_EQ(linesIn(platform.err), c.errorLines) << shown << platform.err;
+    EXPECT_EQ(linesIn(system.err), c.errorLines) << shown << system.err;
   }
 }
 
 TEST(Run, TextGivesErrorsOnlyOnStandardErrorNamingTheSource) {
-  FakePlatform platform;
-  platform.machines = {{"EXCH01", {{View::bits32, valueRead(realisticValue())}}}};
-  EXPECT_EQ(run(argsOf({"--computer", "OLD", "--computer", "EXCH01"}), platform), 2);
-  EXPECT_EQ(platform.err, "tamsket-cli: cannot connect to the registry of OLD\n");
-  EXPECT_EQ(platform.out,
+  FakeSystem system;
+  system.machines = {{"EXCH01", {{View::bits32, valueRead(realisticValue())}}}};
+  EXPECT_EQ(run(argsOf({"--computer", "OLD", "--computer", "EXCH01"}), system), 2);
+  EXPECT_EQ(system.err, "tamsket-cli: cannot connect to the registry of OLD\n");
+  EXPECT_EQ(system.out,
             "Microsoft Exchange\n"
             "  key         M3R7T-JV33T-PWDB4-F9XM2-RYBVD\n"
             "  product id  65317-308-1234567-45296\n"
@@ -464,15 +464,15 @@ TEST(Run, TextGivesErrorsOnlyOnStandardErrorNamingTheSource) {
 // and a failure on closing counts too.
 TEST(Run, OutputThatCannotBeWrittenIsAnErrorSaidOnce) {
   for (const bool onClose : {false, true}) {
-    FakePlatform platform;
-    platform.machines = {{"KEYED", {{View::bits64, valueRead(realisticValue())}}}};
-    if (onClose) platform.closeStatus = std::string("No space left on device");
-    if (!onClose) platform.failingWrite = 2;
-    EXPECT_EQ(run(argsOf({"--computer", "KEYED", "--computer", "KEYED", "--computer", "KEYED"}),
-                  platform),
-              2);
-    EXPECT_EQ(platform.err, "tamsket-cli: cannot write the output: No space left on device\n");
-    EXPECT_EQ(platform.writes, onClose ? 3u : 2u);
+    FakeSystem system;
+    system.machines = {{"KEYED", {{View::bits64, valueRead(realisticValue())}}}};
+    if (onClose) system.closeStatus = std::string("No space left on device");
+    if (!onClose) system.failingWrite = 2;
+    EXPECT_EQ(
+        run(argsOf({"--computer", "KEYED", "--computer", "KEYED", "--computer", "KEYED"}), system),
+        2);
+    EXPECT_EQ(system.err, "tamsket-cli: cannot write the output: No space left on device\n");
+    EXPECT_EQ(system.writes, onClose ? 3u : 2u);
   }
 }
 
