@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "handle/unique_handle.h"
 #include "image/module_loader.h"
 #include "text/text.h"
 
@@ -56,15 +57,14 @@ class PosixSystem : public cli::System {
   // system's file names do not ignore: the exact name is taken when it is
   // there, else the first of the others in sorted order, so runs agree.
   cli::EntryLookup findEntry(const cli::Argument& dir, const std::string& name) override {
-    DIR* listing = ::opendir(dir.native.c_str());
+    const tamsket::UniqueListing listing(::opendir(dir.native.c_str()));
     if (!listing) return "cannot open " + dir.text + ": " + std::strerror(errno);
     std::vector<std::string> matches;
     errno = 0;
-    while (const dirent* entry = ::readdir(listing)) {
+    while (const dirent* entry = ::readdir(listing.get())) {
       if (text::equalsIgnoringAsciiCase(entry->d_name, name)) matches.emplace_back(entry->d_name);
     }
     const int error = errno;
-    ::closedir(listing);
     if (error) return "cannot read " + dir.text + ": " + std::strerror(error);
     if (matches.empty()) return std::optional<cli::Argument>();
     std::sort(matches.begin(), matches.end());
@@ -119,8 +119,8 @@ class PosixSystem : public cli::System {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
       if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
       if (fd == STDOUT_FILENO) outOpen_ = false;
-      const int held = ::open("/dev/null", O_RDWR);
-      if (held >= 0 && held != fd) ::close(held);
+      tamsket::UniqueDescriptor held(::open("/dev/null", O_RDWR));
+      if (held.get() == fd) held.release();
     }
   }
 

@@ -8,13 +8,10 @@
 #include "cli/cli.h"
 #include "platform/registry.h"
 #include "platform/system_function_win32.h"
-#include "platform/unique_handle.h"
 #include "text/text.h"
 #include "text/windows_text.h"
 
 namespace {
-
-using UniqueKey = platform::UniqueHandle<platform::RegKey, platform::regCloseKey>;
 
 std::string toUtf8(const wchar_t* text, std::size_t length) {
   return text::utf16ToUtf8(reinterpret_cast<const char16_t*>(text), length);
@@ -38,7 +35,7 @@ class Win32Registry : public cli::Registry {
  public:
   explicit Win32Registry(platform::RegKey root) : root_(root) {}
   // Connected roots are closed at the end; the predefined one needs no closing.
-  explicit Win32Registry(UniqueKey connected)
+  explicit Win32Registry(platform::UniqueKey connected)
       : root_(connected.get()), owned_(std::move(connected)) {}
 
   bool hasTwoViews() override { return platform::hasTwoViews(root_); }
@@ -64,7 +61,7 @@ class Win32Registry : public cli::Registry {
 
  private:
   platform::RegKey root_;
-  UniqueKey owned_;
+  platform::UniqueKey owned_;
 };
 
 // Writes all of the text, or gives the system's reason it could not.
@@ -156,7 +153,7 @@ class Win32System : public cli::System {
     if (!computer) {
       return std::unique_ptr<cli::Registry>(new Win32Registry(platform::hkeyLocalMachine()));
     }
-    UniqueKey root;
+    platform::UniqueKey root;
     const long status = platform::connectRegistry(computer->native.c_str(), root.receive());
     if (status != ERROR_SUCCESS) {
       return cli::Failure{

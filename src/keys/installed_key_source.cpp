@@ -6,7 +6,6 @@
 #include "keys/product_id_value.h"
 #include "keys/product_key_decoder.h"
 #include "platform/registry.h"
-#include "platform/unique_handle.h"
 
 namespace keys {
 
@@ -17,13 +16,10 @@ namespace {
 constexpr platform::RegDword kQueryCapacity = 164;
 constexpr std::size_t kBufferSize = kQueryCapacity + 1;
 
-// Closes the opened key however the lookup ends.
-using UniqueKey = platform::UniqueHandle<platform::RegKey, platform::regCloseKey>;
-
 }  // namespace
 
 std::string getExchangeKey() {
-  UniqueKey setup;
+  platform::UniqueKey setup;
   if (platform::regOpenKeyA(platform::hkeyLocalMachine(), kSetupKey, setup.receive()) !=
       platform::kErrorSuccess) {
     return {};

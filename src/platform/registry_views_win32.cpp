@@ -5,14 +5,13 @@
 #include <string>
 
 #include "platform/registry.h"
-#include "platform/unique_handle.h"
 #include "text/text.h"
 
 namespace platform {
 
 namespace {
 
-using UniqueKey = UniqueHandle<HKEY, RegCloseKey>;
+using UniqueHkey = tamsket::UniqueHandle<HKEY, RegCloseKey>;
 
 // A value that keeps changing size between the size query and the read is
 // given up on after this many tries.
@@ -30,7 +29,7 @@ RegistryValue readRegistryValue(RegKey root, RegistryView view, const char* subK
   RegistryValue value;
   const REGSAM sam =
       KEY_QUERY_VALUE | (view == RegistryView::bits64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY);
-  UniqueKey key;
+  UniqueHkey key;
   value.status =
       RegOpenKeyExW(reinterpret_cast<HKEY>(root), toWide(subKey).c_str(), 0, sam, key.receive());
   if (value.status != ERROR_SUCCESS) {
@@ -59,7 +58,7 @@ RegistryValue readRegistryValue(RegKey root, RegistryView view, const char* subK
 // 64-bit Windows keeps the 32-bit view under SOFTWARE\Wow6432Node of the 64-bit one;
 // 32-bit Windows ignores KEY_WOW64_64KEY and has no such key.
 bool hasTwoViews(RegKey root) {
-  UniqueKey key;
+  UniqueHkey key;
   return RegOpenKeyExW(reinterpret_cast<HKEY>(root), L"SOFTWARE\\Wow6432Node", 0,
                        KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.receive()) != ERROR_FILE_NOT_FOUND;
 }

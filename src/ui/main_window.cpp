@@ -26,10 +26,8 @@ constexpr char kTitle[] = "Tamsket";
 std::size_t indexOf(ControlId id) { return static_cast<std::size_t>(id); }
 
 int screenDpi() {
-  HDC screen = GetDC(nullptr);
-  const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
-  ReleaseDC(nullptr, screen);
-  return dpi;
+  const platform::WindowDc screen(nullptr);
+  return GetDeviceCaps(screen.get(), LOGPIXELSX);
 }
 
 // The DPI the window is shown at: its monitor's where the system tells it
