@@ -13,21 +13,12 @@
 
 namespace {
 
-std::string toUtf8(const wchar_t* text, std::size_t length) {
-  return text::utf16ToUtf8(reinterpret_cast<const char16_t*>(text), length);
-}
-
-std::wstring toWide(const std::string& text) {
-  const std::u16string wide = text::utf8ToUtf16(text);
-  return std::wstring(wide.begin(), wide.end());
-}
-
 // The system's own words for an error code, without the closing full stop,
 // and the code: "The network path was not found (error 53)".
 std::string systemMessage(DWORD error) {
   std::wstring words = text::systemErrorText(error);
   while (!words.empty() && words.back() == L'.') words.pop_back();
-  const std::string message = words.empty() ? "" : toUtf8(words.data(), words.size()) + " ";
+  const std::string message = words.empty() ? "" : text::wideToUtf8(words) + " ";
   return message + "(error " + std::to_string(error) + ")";
 }
 
@@ -73,7 +64,7 @@ cli::WriteStatus writeHandle(DWORD which, const std::string& text) {
   DWORD mode;
   if (GetConsoleMode(out, &mode)) {
     // A console shows UTF-16 as given, whatever its code page.
-    const std::wstring wide = toWide(text);
+    const std::wstring wide = text::utf8ToWide(text);
     std::size_t done = 0;
     while (done < wide.size()) {
       std::size_t chunk = wide.size() - done < 4096 ? wide.size() - done : 4096;
@@ -145,7 +136,7 @@ class Win32System : public cli::System {
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
     DWORD length = ARRAYSIZE(name);
     if (!GetComputerNameW(name, &length)) return "";
-    return toUtf8(name, length);
+    return text::wideToUtf8({name, length});
   }
 
   tamsket::Result<std::unique_ptr<cli::Registry>, cli::Failure> connectRegistry(
@@ -178,7 +169,7 @@ class Win32System : public cli::System {
       entry.native += L'\\';
       entry.text += '\\';
     }
-    entry.native += toWide(name);
+    entry.native += text::utf8ToWide(name);
     entry.text += name;
     if (GetFileAttributesW(entry.native.c_str()) != INVALID_FILE_ATTRIBUTES) {
       return std::optional<cli::Argument>(entry);
@@ -206,7 +197,7 @@ class Win32System : public cli::System {
 
 int wmain(int argc, wchar_t** argv) {
   std::vector<cli::Argument> args;
-  for (int i = 1; i < argc; ++i) args.push_back({toUtf8(argv[i], wcslen(argv[i])), argv[i]});
+  for (int i = 1; i < argc; ++i) args.push_back({text::wideToUtf8(argv[i]), argv[i]});
   Win32System system;
   return cli::run(args, system);
 }

@@ -29,11 +29,6 @@ namespace {
 
 constexpr unsigned long kErrorSharingViolation = 32;
 
-// For messages: the path as UTF-8.
-std::string toUtf8(const std::wstring& path) {
-  return text::utf16ToUtf8(reinterpret_cast<const char16_t*>(path.data()), path.size());
-}
-
 // The C runtime's words for `error`, and the Windows error behind it.
 std::string systemReason(int error, unsigned long windowsError) {
   return std::string(std::strerror(error)) + " (Windows error " + std::to_string(windowsError) +
@@ -69,8 +64,6 @@ class StdioFileSource : public ByteSource {
 
 #else
 
-std::string toUtf8(const std::string& text) { return text; }
-
 class PosixFileSource : public ByteSource {
  public:
   PosixFileSource(tamsket::UniqueDescriptor fd, std::uint64_t size)
@@ -99,14 +92,15 @@ class PosixFileSource : public ByteSource {
 #endif
 
 Error cannotOpen(const text::PathString& path, const std::string& why) {
-  return Error{ErrorCode::cannotOpen, "cannot open " + toUtf8(path) + ": " + why};
+  return Error{ErrorCode::cannotOpen, "cannot open " + text::pathToUtf8(path) + ": " + why};
 }
 
 // A hive is read at offsets all over the file: a pipe or a device cannot be,
 // and waiting on one (a FIFO without a writer) would hang the caller.
 Error notAFile(const text::PathString& path, const char* what) {
-  return Error{ErrorCode::notAFile, "cannot open " + toUtf8(path) + ": not a regular file (" +
-                                        what + "); copy it to a file first"};
+  return Error{ErrorCode::notAFile, "cannot open " + text::pathToUtf8(path) +
+                                        ": not a regular file (" + what +
+                                        "); copy it to a file first"};
 }
 
 }  // namespace
@@ -124,7 +118,7 @@ Result<std::unique_ptr<ByteSource>> openFileSource(const text::PathString& path)
     const unsigned long windowsError = _doserrno;
     const int error = errno;
     if (windowsError == kErrorSharingViolation) {
-      return Error{ErrorCode::inUse, "cannot open " + toUtf8(path) +
+      return Error{ErrorCode::inUse, "cannot open " + text::pathToUtf8(path) +
                                          ": another program has it open without sharing it "
                                          "(Windows error 32)"};
     }
@@ -180,7 +174,7 @@ class LocalFolder : public Folder {
     const tamsket::UniqueSearch search(FindFirstFileW((prefix_ + L"*").c_str(), &entry));
     if (!search) return names;
     do {
-      names.push_back(toUtf8(entry.cFileName));
+      names.push_back(text::pathToUtf8(entry.cFileName));
     } while (FindNextFileW(search.get(), &entry));
 #else
     const tamsket::UniqueListing listing(::opendir(prefix_.empty() ? "." : prefix_.c_str()));
@@ -191,12 +185,7 @@ class LocalFolder : public Folder {
   }
 
   Result<std::unique_ptr<ByteSource>> open(const std::string& name) const override {
-#ifdef _WIN32
-    const std::u16string wide = text::utf8ToUtf16(name);
-    return openFileSource(prefix_ + std::wstring(wide.begin(), wide.end()));
-#else
-    return openFileSource(prefix_ + name);
-#endif
+    return openFileSource(prefix_ + text::utf8ToPath(name));
   }
 
  private:
@@ -212,7 +201,7 @@ std::unique_ptr<Folder> folderOf(const text::PathString& path, std::string& name
   const std::size_t cut = path.find_last_of('/');
 #endif
   const std::size_t nameAt = cut == text::PathString::npos ? 0 : cut + 1;
-  name = toUtf8(path.substr(nameAt));
+  name = text::pathToUtf8(path.substr(nameAt));
   return std::make_unique<LocalFolder>(path.substr(0, nameAt));
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/registry.h"
-#include "text/text.h"
+#include "text/windows_text.h"
 
 namespace platform {
 
@@ -17,11 +17,6 @@ using UniqueHkey = tamsket::UniqueHandle<HKEY, RegCloseKey>;
 // given up on after this many tries.
 constexpr int kQueryAttempts = 8;
 
-std::wstring toWide(const char* text) {
-  const std::u16string wide = text::utf8ToUtf16(text);
-  return std::wstring(wide.begin(), wide.end());
-}
-
 }  // namespace
 
 RegistryValue readRegistryValue(RegKey root, RegistryView view, const char* subKey,
@@ -30,15 +25,15 @@ RegistryValue readRegistryValue(RegKey root, RegistryView view, const char* subK
   const REGSAM sam =
       KEY_QUERY_VALUE | (view == RegistryView::bits64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY);
   UniqueHkey key;
-  value.status =
-      RegOpenKeyExW(reinterpret_cast<HKEY>(root), toWide(subKey).c_str(), 0, sam, key.receive());
+  value.status = RegOpenKeyExW(reinterpret_cast<HKEY>(root), text::utf8ToWide(subKey).c_str(), 0,
+                               sam, key.receive());
   if (value.status != ERROR_SUCCESS) {
     value.inKey = true;
     return value;
   }
   // Sized by asking: the first query gives the size, and a value that grew
   // in between answers ERROR_MORE_DATA with its new size.
-  const std::wstring name = toWide(valueName);
+  const std::wstring name = text::utf8ToWide(valueName);
   for (int attempt = 0; attempt < kQueryAttempts; ++attempt) {
     DWORD size = static_cast<DWORD>(value.data.size());
     value.status = RegQueryValueExW(key.get(), name.c_str(), nullptr, &value.type,
