@@ -35,61 +35,58 @@ std::string systemReason(int error, unsigned long windowsError) {
          ")";
 }
 
-class StdioFileSource : public ByteSource {
- public:
-  StdioFileSource(tamsket::UniqueStream file, std::uint64_t size)
-      : file_(std::move(file)), size_(size) {}
-  std::uint64_t size() const override { return size_; }
-  ReadStatus read(std::uint64_t offset, void* out, std::size_t length) const override {
-    if (offset > size_ || length > size_ - offset) return ReadStatus::pastEnd();
-    errno = 0;
-    _doserrno = 0;
-    if (_fseeki64(file_.get(), static_cast<__int64>(offset), SEEK_SET) != 0) {
-      return ReadStatus::failed(systemReason(errno, _doserrno));
-    }
-    if (std::fread(out, 1, length, file_.get()) == length) return {};
-    const int error = errno;
-    const unsigned long windowsError = _doserrno;
-    const bool failed = std::ferror(file_.get()) != 0;
-    std::clearerr(file_.get());  // the next read is tried afresh
-    // Without an error the file ended early: it has shrunk since it was opened.
-    if (!failed) return ReadStatus::pastEnd();
-    return ReadStatus::failed(systemReason(error, windowsError));
-  }
+using OpenFile = tamsket::UniqueStream;
 
- private:
-  tamsket::UniqueStream file_;
-  std::uint64_t size_;
-};
+ReadStatus readAt(std::FILE* file, std::uint64_t offset, void* out, std::size_t length) {
+  errno = 0;
+  _doserrno = 0;
+  if (_fseeki64(file, static_cast<__int64>(offset), SEEK_SET) != 0) {
+    return ReadStatus::failed(systemReason(errno, _doserrno));
+  }
+  if (std::fread(out, 1, length, file) == length) return {};
+  const int error = errno;
+  const unsigned long windowsError = _doserrno;
+  const bool failed = std::ferror(file) != 0;
+  std::clearerr(file);  // the next read is tried afresh
+  // Without an error the file ended early: it has shrunk since it was opened.
+  if (!failed) return ReadStatus::pastEnd();
+  return ReadStatus::failed(systemReason(error, windowsError));
+}
 
 #else
 
-class PosixFileSource : public ByteSource {
+using OpenFile = tamsket::UniqueDescriptor;
+
+ReadStatus readAt(int fd, std::uint64_t offset, void* out, std::size_t length) {
+  auto* p = static_cast<char*>(out);
+  while (length) {
+    const ssize_t n = ::pread(fd, p, length, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return ReadStatus::failed(std::strerror(errno));
+    if (n == 0) return ReadStatus::pastEnd();  // the file has shrunk since it was opened
+    p += n;
+    offset += static_cast<std::uint64_t>(n);
+    length -= static_cast<std::size_t>(n);
+  }
+  return {};
+}
+
+#endif
+
+// A local file, open for as long as it is read, and its size when it was opened.
+class FileSource : public ByteSource {
  public:
-  PosixFileSource(tamsket::UniqueDescriptor fd, std::uint64_t size)
-      : fd_(std::move(fd)), size_(size) {}
+  FileSource(OpenFile file, std::uint64_t size) : file_(std::move(file)), size_(size) {}
   std::uint64_t size() const override { return size_; }
   ReadStatus read(std::uint64_t offset, void* out, std::size_t length) const override {
     if (offset > size_ || length > size_ - offset) return ReadStatus::pastEnd();
-    auto* p = static_cast<char*>(out);
-    while (length) {
-      const ssize_t n = ::pread(fd_.get(), p, length, static_cast<off_t>(offset));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return ReadStatus::failed(std::strerror(errno));
-      if (n == 0) return ReadStatus::pastEnd();  // the file has shrunk since it was opened
-      p += n;
-      offset += static_cast<std::uint64_t>(n);
-      length -= static_cast<std::size_t>(n);
-    }
-    return {};
+    return readAt(file_.get(), offset, out, length);
   }
 
  private:
-  tamsket::UniqueDescriptor fd_;
+  OpenFile file_;
   std::uint64_t size_;
 };
-
-#endif
 
 Error cannotOpen(const text::PathString& path, const std::string& why) {
   return Error{ErrorCode::cannotOpen, "cannot open " + text::pathToUtf8(path) + ": " + why};
@@ -139,7 +136,7 @@ Result<std::unique_ptr<ByteSource>> openFileSource(const text::PathString& path)
     return cannotOpen(path, std::string("cannot find its size: ") + std::strerror(error));
   }
   return std::unique_ptr<ByteSource>(
-      std::make_unique<StdioFileSource>(std::move(file), static_cast<std::uint64_t>(size)));
+      std::make_unique<FileSource>(std::move(file), static_cast<std::uint64_t>(size)));
 #else
   // O_NONBLOCK: a FIFO opens at once instead of waiting for a writer; it
   // changes nothing for the regular file that is then read.
@@ -155,7 +152,7 @@ Result<std::unique_ptr<ByteSource>> openFileSource(const text::PathString& path)
                                                  : "a character device");
   }
   return std::unique_ptr<ByteSource>(
-      std::make_unique<PosixFileSource>(std::move(fd), static_cast<std::uint64_t>(st.st_size)));
+      std::make_unique<FileSource>(std::move(fd), static_cast<std::uint64_t>(st.st_size)));
 #endif
 }
 
