@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
-// Text the Windows programs need beside the portable conversions: the
-// system's ANSI code page, and the system's words for its error codes.
+// Text the Windows programs need beside the portable conversions: UTF-16 as
+// wchar_t, the system's ANSI code page, and the system's words for its error codes.
 namespace text {
 
 // UTF-16 as Windows' wide functions take and give it (wchar_t), to UTF-8 and
