@@ -2,20 +2,7 @@
 
 #include <windows.h>
 
-#include "text/text.h"
-
 namespace text {
-
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "wchar_t holds UTF-16 on Windows");
-
-std::string wideToUtf8(std::wstring_view text) {
-  return utf16ToUtf8(reinterpret_cast<const char16_t*>(text.data()), text.size());
-}
-
-std::wstring utf8ToWide(std::string_view text) {
-  const std::u16string wide = utf8ToUtf16(text);
-  return std::wstring(wide.begin(), wide.end());
-}
 
 std::wstring widenAnsi(const std::string& text) {
   if (text.empty()) return {};
