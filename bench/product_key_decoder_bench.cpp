@@ -28,7 +28,7 @@ void decodeRandomWindows(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
-BENCHMARK(decodeRandomWindows<decodeProductKey>)->Name("decodeProductKey");
+BENCHMARK(decodeRandomWindows<keys::decodeProductKey>)->Name("decodeProductKey");
 BENCHMARK(decodeRandomWindows<decodeByLongDivision>)->Name("longDivision");
 
 }  // namespace

@@ -71,7 +71,7 @@ std::vector<KeyRecord> readRegistry(Registry& registry, SourceKind source,
     if (read && !read.value()) continue;
     KeyRecord record = recordFor(source, location);
     record.view = view;
-    record.place = "HKLM\\" + std::string(kSetupKey) + " (" + viewLabel(view) + ") on " +
+    record.place = "HKLM\\" + std::string(keys::kSetupKey) + " (" + viewLabel(view) + ") on " +
                    describeMachine(source, location);
     if (read) {
       decodeValue(read.value()->type, read.value()->data, record);
@@ -82,8 +82,8 @@ std::vector<KeyRecord> readRegistry(Registry& registry, SourceKind source,
   }
   if (records.empty()) {
     KeyRecord record = recordFor(source, location);
-    record.place = "no " + std::string(kProductIdValueName) + " in HKLM\\" + kSetupKey + " (" +
-                   (twoViews ? "32-bit or 64-bit view" : "its only view") + ") on " +
+    record.place = "no " + std::string(keys::kProductIdValueName) + " in HKLM\\" + keys::kSetupKey +
+                   " (" + (twoViews ? "32-bit or 64-bit view" : "its only view") + ") on " +
                    describeMachine(source, location);
     records.push_back(std::move(record));
   }
@@ -117,7 +117,7 @@ std::vector<KeyRecord> readHive(const hive::Result<hive::Hive>& opened, SourceKi
     std::string path;
     View view;
   };
-  const std::string setup = kSetupKeyInSoftware;
+  const std::string setup = keys::kSetupKeyInSoftware;
   const std::vector<Place> places =
       wow64 ? std::vector<Place>{{kWow64Node + setup, View::bits32}, {setup, View::bits64}}
             : std::vector<Place>{{setup, View::bits32}};
@@ -132,7 +132,7 @@ std::vector<KeyRecord> readHive(const hive::Result<hive::Hive>& opened, SourceKi
       records.push_back(std::move(record));
       continue;
     }
-    auto value = software.readValue(key.value(), kProductIdValueName);
+    auto value = software.readValue(key.value(), keys::kProductIdValueName);
     if (!value) {
       if (value.error().code == hive::ErrorCode::valueNotFound) continue;
       setError(record, value.error().code, value.error().message);
@@ -143,7 +143,7 @@ std::vector<KeyRecord> readHive(const hive::Result<hive::Hive>& opened, SourceKi
     records.push_back(std::move(record));
   }
   if (records.empty()) {
-    base.place = location + ": no " + std::string(kProductIdValueName) + " in " + setup +
+    base.place = location + ": no " + std::string(keys::kProductIdValueName) + " in " + setup +
                  (wow64 ? " or " + std::string(kWow64Node) + setup : "");
     base.hint = wrongHiveHint(software);
     records.push_back(std::move(base));
@@ -153,8 +153,8 @@ std::vector<KeyRecord> readHive(const hive::Result<hive::Hive>& opened, SourceKi
 
 }  // namespace
 
-std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file, hive::Logs logs) {
-  return readHive(platform.openHive(file, logs), SourceKind::hive, file.text, logs);
+std::vector<KeyRecord> readHiveFile(System& system, const Argument& file, hive::Logs logs) {
+  return readHive(system.openHive(file, logs), SourceKind::hive, file.text, logs);
 }
 
 namespace {
@@ -193,16 +193,16 @@ void readImagePoint(const std::string& name, ImageHives found, hive::Logs logs,
 
 }  // namespace
 
-std::vector<KeyRecord> readImage(Platform& platform, const Argument& image, hive::Logs logs,
+std::vector<KeyRecord> readImage(System& system, const Argument& image, hive::Logs logs,
                                  bool everySnapshot) {
   std::vector<KeyRecord> records;
-  platform.findImageHives(image, everySnapshot, [&](const std::string& point, ImageHives found) {
+  system.findImageHives(image, everySnapshot, [&](const std::string& point, ImageHives found) {
     readImagePoint(point.empty() ? image.text : point, std::move(found), logs, records);
   });
   return records;
 }
 
-SoftwareHives findSoftwareHives(Platform& platform, const Argument& dir) {
+SoftwareHives findSoftwareHives(System& system, const Argument& dir) {
   // The Windows folder itself, then the root of its volume, holding a Windows
   // folder or, as Windows 2000 does, a WINNT one; a volume upgraded or
   // dual-booted may hold both, and each is reported.
@@ -215,16 +215,18 @@ SoftwareHives findSoftwareHives(Platform& platform, const Argument& dir) {
   }
   SoftwareHives found;
   for (const auto& names : candidates) {
-    EntryLookup at{dir, ""};
+    EntryLookup at = std::optional<Argument>(dir);
     for (const char* name : names) {
-      at = platform.findEntry(*at.entry, name);
-      if (!at.entry) break;
+      at = system.findEntry(*at.value(), name);
+      if (!at || !at.value()) break;
     }
-    if (at.entry) {
-      found.hives.push_back(*at.entry);
-    } else if (!at.failure.empty() && std::find(found.failures.begin(), found.failures.end(),
-                                                at.failure) == found.failures.end()) {
-      found.failures.push_back(at.failure);
+    if (!at) {
+      if (std::find(found.failures.begin(), found.failures.end(), at.error()) ==
+          found.failures.end()) {
+        found.failures.push_back(at.error());
+      }
+    } else if (at.value()) {
+      found.hives.push_back(*at.value());
     }
   }
   return found;
@@ -287,14 +289,13 @@ struct SourceRecords {
   std::vector<KeyRecord> records;
 };
 
-std::vector<SourceRecords> readWindowsFolder(Platform& platform, const Argument& dir,
-                                             hive::Logs logs) {
+std::vector<SourceRecords> readWindowsFolder(System& system, const Argument& dir, hive::Logs logs) {
   const std::string label = "windows folder " + dir.text;
-  const SoftwareHives found = findSoftwareHives(platform, dir);
+  const SoftwareHives found = findSoftwareHives(system, dir);
   std::vector<SourceRecords> read;
   for (const Argument& file : found.hives) {
     // Its errors name the hive file, not only the folder it was found in.
-    read.push_back({label + ", hive " + file.text, readHiveFile(platform, file, logs)});
+    read.push_back({label + ", hive " + file.text, readHiveFile(system, file, logs)});
   }
   for (const std::string& failure : found.failures) {
     KeyRecord record = recordFor(SourceKind::hive, dir.text);
@@ -313,16 +314,16 @@ std::vector<SourceRecords> readWindowsFolder(Platform& platform, const Argument&
 }
 
 // The records of one source given on the command line.
-std::vector<SourceRecords> readSource(Platform& platform, const SourceRequest& request,
+std::vector<SourceRecords> readSource(System& system, const SourceRequest& request,
                                       hive::Logs logs, bool allSnapshots) {
   switch (request.kind) {
     case Request::localRegistry:
     case Request::computer: {
       const bool local = request.kind == Request::localRegistry;
       const SourceKind kind = local ? SourceKind::registry : SourceKind::computer;
-      const std::string location = local ? platform.computerName() : request.argument.text;
+      const std::string location = local ? system.computerName() : request.argument.text;
       const std::string label = local ? "this computer's registry" : "computer " + location;
-      const auto registry = platform.connectRegistry(local ? nullptr : &request.argument);
+      const auto registry = system.connectRegistry(local ? nullptr : &request.argument);
       if (registry) return {{label, readRegistry(*registry.value(), kind, location)}};
       KeyRecord record = recordFor(kind, location);
       record.place = describeMachine(kind, location);
@@ -330,11 +331,11 @@ std::vector<SourceRecords> readSource(Platform& platform, const SourceRequest& r
       return {{label, {record}}};
     }
     case Request::hive:
-      return {{"hive " + request.argument.text, readHiveFile(platform, request.argument, logs)}};
-    case Request::windowsFolder: return readWindowsFolder(platform, request.argument, logs);
+      return {{"hive " + request.argument.text, readHiveFile(system, request.argument, logs)}};
+    case Request::windowsFolder: return readWindowsFolder(system, request.argument, logs);
     case Request::image:
       return {{"image " + request.argument.text,
-               readImage(platform, request.argument, logs, allSnapshots)}};
+               readImage(system, request.argument, logs, allSnapshots)}};
   }
   return {};
 }
@@ -363,34 +364,34 @@ std::string errorLine(const std::string& label, const KeyRecord& record) {
 
 }  // namespace
 
-int run(const std::vector<Argument>& args, Platform& platform) {
+int run(const std::vector<Argument>& args, System& system) {
   // Output that was not written is a failure like any other: a script that
   // reads an empty file must not be told all went well.
-  std::string writeFailure;
+  WriteStatus written;
   const auto emit = [&](const std::string& text) {
-    if (writeFailure.empty() && !text.empty()) writeFailure = platform.writeOut(text);
-    return writeFailure.empty();
+    if (written && !text.empty()) written = system.writeOut(text);
+    return written.ok();
   };
   const auto tellError = [&](const std::string& line) {
-    platform.writeErr("tamsket-cli: " + text::escapeForTerminal(line) + "\n");
+    system.writeErr("tamsket-cli: " + text::escapeForTerminal(line) + "\n");
   };
   const auto finish = [&](int status) {
-    if (writeFailure.empty()) writeFailure = platform.closeOut();
-    if (writeFailure.empty()) return status;
-    tellError("cannot write the output: " + writeFailure);
+    if (written) written = system.closeOut();
+    if (written) return status;
+    tellError("cannot write the output: " + written.error());
     return kExitTrouble;
   };
 
-  Options options;
-  const std::string problem =
-      parseCommandLine(args, platform.hasRegistry(), platform.readsImages(), options);
-  if (!problem.empty()) {
-    tellError(problem);
-    platform.writeErr("Try 'tamsket-cli --help'.\n");
+  const tamsket::Result<Options, std::string> parsed =
+      parseCommandLine(args, system.hasRegistry(), system.readsImages());
+  if (!parsed) {
+    tellError(parsed.error());
+    system.writeErr("Try 'tamsket-cli --help'.\n");
     return finish(kExitTrouble);
   }
+  const Options& options = parsed.value();
   if (options.help) {
-    emit(usageText(platform.hasRegistry(), platform.readsImages()));
+    emit(usageText(system.hasRegistry(), system.readsImages()));
     return finish(kExitAllFound);
   }
   if (options.version) {
@@ -405,7 +406,7 @@ int run(const std::vector<Argument>& args, Platform& platform) {
   for (const SourceRequest& request : options.sources) {
     bool found = false;
     for (const SourceRecords& read :
-         readSource(platform, request, options.noLogs ? hive::Logs::ignore : hive::Logs::apply,
+         readSource(system, request, options.noLogs ? hive::Logs::ignore : hive::Logs::apply,
                     options.allSnapshots)) {
       for (const KeyRecord& record : read.records) {
         found = found || record.status == Status::found;

@@ -41,12 +41,13 @@ class Registry {
   virtual RegistryRead readProductId(View view) = 0;
 };
 
-// What looking in a folder gave: the entry, or why the folder could not be
-// read; neither when it simply holds no such entry.
-struct EntryLookup {
-  std::optional<Argument> entry;
-  std::string failure;  // "cannot open PATH: the system's reason"
-};
+// What looking in a folder gave: the entry; none when it simply holds no such
+// entry; or why the folder could not be read ("cannot open PATH: the system's
+// reason").
+using EntryLookup = tamsket::Result<std::optional<Argument>, std::string>;
+
+// Whether output was written; if not, the system's reason.
+using WriteStatus = tamsket::Status<std::string>;
 
 // A SOFTWARE hive found inside a disk image, to be read in place.
 using ImageHive = hive::FoundHive;
@@ -69,9 +70,9 @@ using ImageHives = tamsket::Result<ImageContents, Failure>;
 using EachImagePoint = std::function<void(const std::string& point, ImageHives hives)>;
 
 // What the program needs from the system it runs on.
-class Platform {
+class System {
  public:
-  virtual ~Platform() = default;
+  virtual ~System() = default;
   virtual bool hasRegistry() const = 0;
   // Whether this build reads disk images (findImageHives).
   virtual bool readsImages() const { return false; }
@@ -91,10 +92,10 @@ class Platform {
     each("", Failure{SourceError::notADiskImage,
                      "cannot read " + image.text + ": no disk images here"});
   }
-  // Writes UTF-8 text to standard output: "" or the system's reason it could not.
-  virtual std::string writeOut(const std::string& text) = 0;
-  // Closes standard output at the end: "" or why the last of it was not written.
-  virtual std::string closeOut() = 0;
+  // Writes UTF-8 text to standard output.
+  virtual WriteStatus writeOut(const std::string& text) = 0;
+  // Closes standard output at the end: fails when the last of it was not written.
+  virtual WriteStatus closeOut() = 0;
   virtual void writeErr(const std::string& text) = 0;
 };
 
@@ -105,12 +106,12 @@ std::vector<KeyRecord> readRegistry(Registry& registry, SourceKind source,
 
 // The records of one SOFTWARE hive file: Microsoft\Exchange\Setup and
 // Wow6432Node\Microsoft\Exchange\Setup.
-std::vector<KeyRecord> readHiveFile(Platform& platform, const Argument& file, hive::Logs logs);
+std::vector<KeyRecord> readHiveFile(System& system, const Argument& file, hive::Logs logs);
 
 // The records of the SOFTWARE hives of a disk image, one hive after another,
 // then an error record for each volume that could not be read; source image.
 // With `everySnapshot`, those of each point of its snapshot chain in turn.
-std::vector<KeyRecord> readImage(Platform& platform, const Argument& image, hive::Logs logs,
+std::vector<KeyRecord> readImage(System& system, const Argument& image, hive::Logs logs,
                                  bool everySnapshot = false);
 
 // The SOFTWARE hives of a Windows folder or of the root of its volume: in the
@@ -119,13 +120,13 @@ struct SoftwareHives {
   std::vector<Argument> hives;
   std::vector<std::string> failures;  // each folder that could not be read, and why
 };
-SoftwareHives findSoftwareHives(Platform& platform, const Argument& dir);
+SoftwareHives findSoftwareHives(System& system, const Argument& dir);
 
 // A hint for a hive that holds no key because it is not a SOFTWARE hive at
 // all (a SYSTEM or a user's hive given by mistake), or "".
 std::string wrongHiveHint(const hive::Hive& file);
 
 // Runs the program on parsed arguments; returns its exit status.
-int run(const std::vector<Argument>& args, Platform& platform);
+int run(const std::vector<Argument>& args, System& system);
 
 }  // namespace cli

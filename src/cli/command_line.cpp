@@ -39,9 +39,9 @@ text::PathString nativeTail(const Argument& arg, std::size_t at) { return arg.na
 
 }  // namespace
 
-std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry, bool readsImages,
-                             Options& options) {
-  options = Options{};
+tamsket::Result<Options, std::string> parseCommandLine(const std::vector<Argument>& args,
+                                                       bool hasRegistry, bool readsImages) {
+  Options options;
   bool json = false;
   bool csv = false;
   bool optionsEnded = false;
@@ -49,7 +49,7 @@ std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry
     const Argument& arg = args[i];
     // After "--" every argument is a hive file, whatever it starts with.
     if (optionsEnded) {
-      if (arg.text.empty()) return "--hive needs a FILE";
+      if (arg.text.empty()) return std::string("--hive needs a FILE");
       options.sources.push_back({Request::hive, arg});
       continue;
     }
@@ -100,13 +100,15 @@ std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry
       return "unknown option '" + arg.text + "'";
     }
     if (source->kind == Request::computer && !hasRegistry) {
-      return "--computer reads a Windows registry and works only on Windows; on this system "
-             "give --hive FILE, --windows DIR or --image FILE";
+      return std::string(
+          "--computer reads a Windows registry and works only on Windows; on this system "
+          "give --hive FILE, --windows DIR or --image FILE");
     }
     if (source->kind == Request::image && !readsImages) {
-      return "--image reads disk images in the Linux build only; here, mount the image first "
-             "(Mount-DiskImage -ImagePath FILE in PowerShell, or double-click the .vhdx), then "
-             "give --windows X:\\ for the drive it appears as";
+      return std::string(
+          "--image reads disk images in the Linux build only; here, mount the image first "
+          "(Mount-DiskImage -ImagePath FILE in PowerShell, or double-click the .vhdx), then "
+          "give --windows X:\\ for the drive it appears as");
     }
     Argument value;
     if (valueAt != std::string::npos) {
@@ -119,13 +121,14 @@ std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry
     if (value.text.empty()) return std::string(source->name) + " needs a " + source->what;
     options.sources.push_back({source->kind, std::move(value)});
   }
-  if (json && csv) return "--json and --csv cannot be combined";
+  if (json && csv) return std::string("--json and --csv cannot be combined");
   const auto image = [](const SourceRequest& source) { return source.kind == Request::image; };
   if (options.allSnapshots && std::none_of(options.sources.begin(), options.sources.end(), image)) {
-    return "--all-snapshots reads the snapshots of a disk image: give it with --image FILE";
+    return std::string(
+        "--all-snapshots reads the snapshots of a disk image: give it with --image FILE");
   }
   options.format = json ? Format::json : csv ? Format::csv : Format::text;
-  if (options.help || options.version) return "";
+  if (options.help || options.version) return options;
   if (options.sources.empty()) {
     if (!hasRegistry) {
       return std::string("no source given: this system has no Windows registry; give ") +
@@ -134,7 +137,7 @@ std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry
     }
     options.sources.push_back({Request::localRegistry, {}});
   }
-  return "";
+  return options;
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/output.h"
+#include "result/result.h"
 #include "text/text.h"
 
 namespace cli {
@@ -31,13 +32,13 @@ struct Options {
   bool version = false;
 };
 
-// Parses the arguments after the program's name into `options`. Returns ""
-// or what is wrong, in one line. `hasRegistry` says whether this system has a
+// Parses the arguments after the program's name: the options, or what is
+// wrong, in one line. `hasRegistry` says whether this system has a
 // Windows registry: with one, no source means this machine's; without, it is
 // an error, and so is --computer. `readsImages` says whether this build reads
 // disk images; without, --image is an error that says what to do instead.
-std::string parseCommandLine(const std::vector<Argument>& args, bool hasRegistry, bool readsImages,
-                             Options& options);
+tamsket::Result<Options, std::string> parseCommandLine(const std::vector<Argument>& args,
+                                                       bool hasRegistry, bool readsImages);
 
 // The --help text.
 std::string usageText(bool hasRegistry, bool readsImages);

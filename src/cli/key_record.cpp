@@ -10,7 +10,7 @@ namespace cli {
 void decodeValue(std::uint32_t type, const std::vector<std::uint8_t>& data, KeyRecord& record) {
   record.valueType = type;
   record.valueSize = data.size();
-  ProductIdValue value = parseProductIdValue(data.data(), data.size());
+  keys::ProductIdValue value = keys::parseProductIdValue(data.data(), data.size());
   record.productId = std::move(value.productId);
   if (!value.key) {
     record.status = Status::invalid;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "handle/unique_handle.h"
 #include "hive/windows_layout.h"
 #include "image/module_loader.h"
 #include "text/text.h"
@@ -32,20 +33,20 @@ cli::ErrorCode errorCodeOf(image::Failure failure) {
   return {};
 }
 
-// "" or the system's reason the text could not all be written.
-std::string writeAll(int fd, const std::string& text) {
+// Writes all of the text, or gives the system's reason it could not.
+cli::WriteStatus writeAll(int fd, const std::string& text) {
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::strerror(errno);
-    if (n == 0) return std::strerror(EIO);
+    if (n < 0) return std::string(std::strerror(errno));
+    if (n == 0) return std::string(std::strerror(EIO));
     done += static_cast<std::size_t>(n);
   }
-  return "";
+  return {};
 }
 
-class PosixPlatform : public cli::Platform {
+class PosixSystem : public cli::System {
  public:
   bool hasRegistry() const override { return false; }
   std::string computerName() override { return ""; }
@@ -58,20 +59,19 @@ class PosixPlatform : public cli::Platform {
   // system's file names do not ignore: the exact name is taken when it is
   // there, else the first of the others in sorted order, so runs agree.
   cli::EntryLookup findEntry(const cli::Argument& dir, const std::string& name) override {
-    DIR* listing = ::opendir(dir.native.c_str());
-    if (!listing) return {std::nullopt, "cannot open " + dir.text + ": " + std::strerror(errno)};
+    const tamsket::UniqueListing listing(::opendir(dir.native.c_str()));
+    if (!listing) return "cannot open " + dir.text + ": " + std::strerror(errno);
     std::vector<std::string> names;
     errno = 0;
-    while (const dirent* entry = ::readdir(listing)) names.emplace_back(entry->d_name);
+    while (const dirent* entry = ::readdir(listing.get())) names.emplace_back(entry->d_name);
     const int error = errno;
-    ::closedir(listing);
-    if (error) return {std::nullopt, "cannot read " + dir.text + ": " + std::strerror(error)};
+    if (error) return "cannot read " + dir.text + ": " + std::strerror(error);
     const std::optional<std::string> chosen = hive::chooseName(names, name);
-    if (!chosen) return {};
+    if (!chosen) return std::optional<cli::Argument>();
     std::string path = dir.native;
     if (path.empty() || path.back() != '/') path += '/';
     path += *chosen;
-    return {cli::Argument{path, path}, ""};
+    return std::optional<cli::Argument>(cli::Argument{path, path});
   }
 
   hive::Result<hive::Hive> openHive(const cli::Argument& file, hive::Logs logs) override {
@@ -103,16 +103,16 @@ class PosixPlatform : public cli::Platform {
         });
   }
 
-  std::string writeOut(const std::string& text) override {
+  cli::WriteStatus writeOut(const std::string& text) override {
     wroteOut_ = true;
-    if (!outOpen_) return std::strerror(EBADF);
+    if (!outOpen_) return std::string(std::strerror(EBADF));
     return writeAll(STDOUT_FILENO, text);
   }
   // Like the file systems that report a failed write only when the file is
   // closed (NFS, for one), the end of the output is checked too.
-  std::string closeOut() override {
-    if (!outOpen_ || ::close(STDOUT_FILENO) == 0 || !wroteOut_) return "";
-    return std::strerror(errno);
+  cli::WriteStatus closeOut() override {
+    if (!outOpen_ || ::close(STDOUT_FILENO) == 0 || !wroteOut_) return {};
+    return std::string(std::strerror(errno));
   }
   void writeErr(const std::string& text) override { writeAll(STDERR_FILENO, text); }
 
@@ -123,8 +123,8 @@ class PosixPlatform : public cli::Platform {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
       if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
       if (fd == STDOUT_FILENO) outOpen_ = false;
-      const int held = ::open("/dev/null", O_RDWR);
-      if (held >= 0 && held != fd) ::close(held);
+      tamsket::UniqueDescriptor held(::open("/dev/null", O_RDWR));
+      if (held.get() == fd) held.release();
     }
   }
 
@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
   // A reader that went away (| head) is a write error like any other, told
   // and ending with status 2, not a silent death by SIGPIPE.
   ::signal(SIGPIPE, SIG_IGN);
-  PosixPlatform platform;
-  platform.holdClosedStreams();
-  return cli::run(args, platform);
+  PosixSystem system;
+  system.holdClosedStreams();
+  return cli::run(args, system);
 }

@@ -8,29 +8,17 @@
 #include "cli/cli.h"
 #include "platform/registry.h"
 #include "platform/system_function_win32.h"
-#include "platform/unique_handle.h"
 #include "text/text.h"
 #include "text/windows_text.h"
 
 namespace {
-
-using UniqueKey = platform::UniqueHandle<platform::RegKey, platform::regCloseKey>;
-
-std::string toUtf8(const wchar_t* text, std::size_t length) {
-  return text::utf16ToUtf8(reinterpret_cast<const char16_t*>(text), length);
-}
-
-std::wstring toWide(const std::string& text) {
-  const std::u16string wide = text::utf8ToUtf16(text);
-  return std::wstring(wide.begin(), wide.end());
-}
 
 // The system's own words for an error code, without the closing full stop,
 // and the code: "The network path was not found (error 53)".
 std::string systemMessage(DWORD error) {
   std::wstring words = text::systemErrorText(error);
   while (!words.empty() && words.back() == L'.') words.pop_back();
-  const std::string message = words.empty() ? "" : toUtf8(words.data(), words.size()) + " ";
+  const std::string message = words.empty() ? "" : text::wideToUtf8(words) + " ";
   return message + "(error " + std::to_string(error) + ")";
 }
 
@@ -38,7 +26,7 @@ class Win32Registry : public cli::Registry {
  public:
   explicit Win32Registry(platform::RegKey root) : root_(root) {}
   // Connected roots are closed at the end; the predefined one needs no closing.
-  explicit Win32Registry(UniqueKey connected)
+  explicit Win32Registry(platform::UniqueKey connected)
       : root_(connected.get()), owned_(std::move(connected)) {}
 
   bool hasTwoViews() override { return platform::hasTwoViews(root_); }
@@ -47,36 +35,36 @@ class Win32Registry : public cli::Registry {
     const platform::RegistryValue value = platform::readRegistryValue(
         root_,
         view == cli::View::bits64 ? platform::RegistryView::bits64 : platform::RegistryView::bits32,
-        kSetupKey, kProductIdValueName);
+        keys::kSetupKey, keys::kProductIdValueName);
     if (value.status == platform::kErrorFileNotFound) return std::optional<cli::RegistryValue>();
     if (value.status == platform::kErrorSuccess) {
       return std::optional<cli::RegistryValue>(cli::RegistryValue{value.type, value.data});
     }
-    const std::string where = std::string("HKLM\\") + kSetupKey +
+    const std::string where = std::string("HKLM\\") + keys::kSetupKey +
                               (view == cli::View::bits64 ? " (64-bit view)" : " (32-bit view)");
     return cli::Failure{
         value.status == platform::kErrorAccessDenied ? cli::SourceError::accessDenied
                                                      : cli::SourceError::registryError,
         (value.inKey ? "cannot open " + where
-                     : "cannot read " + std::string(kProductIdValueName) + " in " + where) +
+                     : "cannot read " + std::string(keys::kProductIdValueName) + " in " + where) +
             ": " + systemMessage(value.status)};
   }
 
  private:
   platform::RegKey root_;
-  UniqueKey owned_;
+  platform::UniqueKey owned_;
 };
 
-// "" or the system's reason the text could not all be written.
-std::string writeHandle(DWORD which, const std::string& text) {
-  if (text.empty()) return "";
+// Writes all of the text, or gives the system's reason it could not.
+cli::WriteStatus writeHandle(DWORD which, const std::string& text) {
+  if (text.empty()) return {};
   const HANDLE out = GetStdHandle(which);
   // A program started with the stream closed has no handle for it.
   if (out == nullptr || out == INVALID_HANDLE_VALUE) return systemMessage(ERROR_INVALID_HANDLE);
   DWORD mode;
   if (GetConsoleMode(out, &mode)) {
     // A console shows UTF-16 as given, whatever its code page.
-    const std::wstring wide = toWide(text);
+    const std::wstring wide = text::utf8ToWide(text);
     std::size_t done = 0;
     while (done < wide.size()) {
       std::size_t chunk = wide.size() - done < 4096 ? wide.size() - done : 4096;
@@ -92,7 +80,7 @@ std::string writeHandle(DWORD which, const std::string& text) {
       if (written == 0) return systemMessage(ERROR_WRITE_FAULT);
       done += written;
     }
-    return "";
+    return {};
   }
   // Redirected: UTF-8 bytes exactly as formatted, no line-end translation.
   // WriteFile is not buffered: each call's result is the final word on it.
@@ -106,7 +94,7 @@ std::string writeHandle(DWORD which, const std::string& text) {
     if (written == 0) return systemMessage(ERROR_WRITE_FAULT);
     done += written;
   }
-  return "";
+  return {};
 }
 
 // A 32-bit program on 64-bit Windows is shown SysWOW64 where it names
@@ -140,7 +128,7 @@ class RealSystemFolder {
   bool disabled_ = false;
 };
 
-class Win32Platform : public cli::Platform {
+class Win32System : public cli::System {
  public:
   bool hasRegistry() const override { return true; }
 
@@ -148,7 +136,7 @@ class Win32Platform : public cli::Platform {
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
     DWORD length = ARRAYSIZE(name);
     if (!GetComputerNameW(name, &length)) return "";
-    return toUtf8(name, length);
+    return text::wideToUtf8({name, length});
   }
 
   tamsket::Result<std::unique_ptr<cli::Registry>, cli::Failure> connectRegistry(
@@ -156,7 +144,7 @@ class Win32Platform : public cli::Platform {
     if (!computer) {
       return std::unique_ptr<cli::Registry>(new Win32Registry(platform::hkeyLocalMachine()));
     }
-    UniqueKey root;
+    platform::UniqueKey root;
     const long status = platform::connectRegistry(computer->native.c_str(), root.receive());
     if (status != ERROR_SUCCESS) {
       return cli::Failure{
@@ -171,22 +159,26 @@ class Win32Platform : public cli::Platform {
     RealSystemFolder real;
     const DWORD folder = GetFileAttributesW(dir.native.c_str());
     if (folder == INVALID_FILE_ATTRIBUTES) {
-      return {std::nullopt, "cannot open " + dir.text + ": " + systemMessage(GetLastError())};
+      return "cannot open " + dir.text + ": " + systemMessage(GetLastError());
     }
     if (!(folder & FILE_ATTRIBUTE_DIRECTORY)) {
-      return {std::nullopt, "cannot open " + dir.text + ": " + systemMessage(ERROR_DIRECTORY)};
+      return "cannot open " + dir.text + ": " + systemMessage(ERROR_DIRECTORY);
     }
     cli::Argument entry = dir;
     if (entry.native.empty() || (entry.native.back() != L'\\' && entry.native.back() != L'/')) {
       entry.native += L'\\';
       entry.text += '\\';
     }
-    entry.native += toWide(name);
+    entry.native += text::utf8ToWide(name);
     entry.text += name;
-    if (GetFileAttributesW(entry.native.c_str()) != INVALID_FILE_ATTRIBUTES) return {entry, ""};
+    if (GetFileAttributesW(entry.native.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      return std::optional<cli::Argument>(entry);
+    }
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
-    return {std::nullopt, "cannot open " + entry.text + ": " + systemMessage(error)};
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      return std::optional<cli::Argument>();
+    }
+    return "cannot open " + entry.text + ": " + systemMessage(error);
   }
 
   hive::Result<hive::Hive> openHive(const cli::Argument& file, hive::Logs logs) override {
@@ -194,10 +186,10 @@ class Win32Platform : public cli::Platform {
     return hive::Hive::open(file.native, logs);
   }
 
-  std::string writeOut(const std::string& text) override {
+  cli::WriteStatus writeOut(const std::string& text) override {
     return writeHandle(STD_OUTPUT_HANDLE, text);
   }
-  std::string closeOut() override { return ""; }
+  cli::WriteStatus closeOut() override { return {}; }
   void writeErr(const std::string& text) override { writeHandle(STD_ERROR_HANDLE, text); }
 };
 
@@ -205,7 +197,7 @@ class Win32Platform : public cli::Platform {
 
 int wmain(int argc, wchar_t** argv) {
   std::vector<cli::Argument> args;
-  for (int i = 1; i < argc; ++i) args.push_back({toUtf8(argv[i], wcslen(argv[i])), argv[i]});
-  Win32Platform platform;
-  return cli::run(args, platform);
+  for (int i = 1; i < argc; ++i) args.push_back({text::wideToUtf8(argv[i]), argv[i]});
+  Win32System system;
+  return cli::run(args, system);
 }

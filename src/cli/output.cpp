@@ -27,7 +27,7 @@ std::vector<Field> fieldsOf(const KeyRecord& r) {
   fields.push_back({"location", r.location});
   fields.push_back({"view", optionalText(viewName(r.view))});
   fields.push_back({"status", std::string(statusName(r.status))});
-  fields.push_back({"product", std::string(kProductName)});
+  fields.push_back({"product", std::string(keys::kProductName)});
   fields.push_back(
       {"key", r.status == Status::found ? std::optional<std::string>(r.key) : std::nullopt});
   fields.push_back({"productId", r.productId});
@@ -102,7 +102,7 @@ std::string describeState(const KeyRecord& r) {
 
 std::string formatText(const KeyRecord& r, bool first) {
   std::string block = first ? "" : "\n";
-  block += std::string(kProductName) + "\n";
+  block += std::string(keys::kProductName) + "\n";
   switch (r.status) {
     case Status::found: block += labelled("key", r.key); break;
     case Status::invalid: block += labelled("key", "none: " + r.errorMessage); break;

@@ -1,5 +1,6 @@
 #include "hive/file_source.h"
 
+#include "handle/unique_handle.h"
 #include "text/text.h"
 
 #include <cerrno>
@@ -9,6 +10,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <io.h>
+
+#include "handle/windows_handles.h"
 #include <share.h>
 #include <stdlib.h>
 #else
@@ -26,84 +29,75 @@ namespace {
 
 constexpr unsigned long kErrorSharingViolation = 32;
 
-// For messages: the path as UTF-8.
-std::string toUtf8(const std::wstring& path) {
-  return text::utf16ToUtf8(reinterpret_cast<const char16_t*>(path.data()), path.size());
-}
-
 // The C runtime's words for `error`, and the Windows error behind it.
 std::string systemReason(int error, unsigned long windowsError) {
   return std::string(std::strerror(error)) + " (Windows error " + std::to_string(windowsError) +
          ")";
 }
 
-class StdioFileSource : public ByteSource {
- public:
-  StdioFileSource(std::FILE* file, std::uint64_t size) : file_(file), size_(size) {}
-  ~StdioFileSource() override { std::fclose(file_); }
-  std::uint64_t size() const override { return size_; }
-  ReadStatus read(std::uint64_t offset, void* out, std::size_t length) const override {
-    if (offset > size_ || length > size_ - offset) return ReadStatus::pastEnd();
-    errno = 0;
-    _doserrno = 0;
-    if (_fseeki64(file_, static_cast<__int64>(offset), SEEK_SET) != 0) {
-      return ReadStatus::failed(systemReason(errno, _doserrno));
-    }
-    if (std::fread(out, 1, length, file_) == length) return {};
-    const int error = errno;
-    const unsigned long windowsError = _doserrno;
-    const bool failed = std::ferror(file_) != 0;
-    std::clearerr(file_);  // the next read is tried afresh
-    // Without an error the file ended early: it has shrunk since it was opened.
-    if (!failed) return ReadStatus::pastEnd();
-    return ReadStatus::failed(systemReason(error, windowsError));
-  }
+using OpenFile = tamsket::UniqueStream;
 
- private:
-  std::FILE* file_;
-  std::uint64_t size_;
-};
+ReadStatus readAt(std::FILE* file, std::uint64_t offset, void* out, std::size_t length) {
+  errno = 0;
+  _doserrno = 0;
+  if (_fseeki64(file, static_cast<__int64>(offset), SEEK_SET) != 0) {
+    return ReadStatus::failed(systemReason(errno, _doserrno));
+  }
+  if (std::fread(out, 1, length, file) == length) return {};
+  const int error = errno;
+  const unsigned long windowsError = _doserrno;
+  const bool failed = std::ferror(file) != 0;
+  std::clearerr(file);  // the next read is tried afresh
+  // Without an error the file ended early: it has shrunk since it was opened.
+  if (!failed) return ReadStatus::pastEnd();
+  return ReadStatus::failed(systemReason(error, windowsError));
+}
 
 #else
 
-std::string toUtf8(const std::string& text) { return text; }
+using OpenFile = tamsket::UniqueDescriptor;
 
-class PosixFileSource : public ByteSource {
- public:
-  PosixFileSource(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
-  ~PosixFileSource() override { ::close(fd_); }
-  std::uint64_t size() const override { return size_; }
-  ReadStatus read(std::uint64_t offset, void* out, std::size_t length) const override {
-    if (offset > size_ || length > size_ - offset) return ReadStatus::pastEnd();
-    auto* p = static_cast<char*>(out);
-    while (length) {
-      const ssize_t n = ::pread(fd_, p, length, static_cast<off_t>(offset));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return ReadStatus::failed(std::strerror(errno));
-      if (n == 0) return ReadStatus::pastEnd();  // the file has shrunk since it was opened
-      p += n;
-      offset += static_cast<std::uint64_t>(n);
-      length -= static_cast<std::size_t>(n);
-    }
-    return {};
+ReadStatus readAt(int fd, std::uint64_t offset, void* out, std::size_t length) {
+  auto* p = static_cast<char*>(out);
+  while (length) {
+    const ssize_t n = ::pread(fd, p, length, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return ReadStatus::failed(std::strerror(errno));
+    if (n == 0) return ReadStatus::pastEnd();  // the file has shrunk since it was opened
+    p += n;
+    offset += static_cast<std::uint64_t>(n);
+    length -= static_cast<std::size_t>(n);
   }
-
- private:
-  int fd_;
-  std::uint64_t size_;
-};
+  return {};
+}
 
 #endif
 
+// A local file, open for as long as it is read, and its size when it was opened.
+class FileSource : public ByteSource {
+ public:
+  FileSource(OpenFile file, std::uint64_t size) : file_(std::move(file)), size_(size) {}
+  std::uint64_t size() const override { return size_; }
+  ReadStatus read(std::uint64_t offset, void* out, std::size_t length) const override {
+    if (offset > size_ || length > size_ - offset) return ReadStatus::pastEnd();
+    return readAt(file_.get(), offset, out, length);
+  }
+
+ private:
+  OpenFile file_;
+  std::uint64_t size_;
+};
+
 Error cannotOpen(const text::PathString& path, const std::string& why) {
-  return Error{ErrorCode::cannotOpen, "cannot open " + toUtf8(path) + ": " + why};
+  return Error{ErrorCode::cannotOpen, "cannot open " + text::pathToUtf8(path) + ": " + why};
 }
 
 // A hive is read at offsets all over the file: a pipe or a device cannot be,
 // and waiting on one (a FIFO without a writer) would hang the caller.
 Error notAFile(const text::PathString& path, const char* what) {
-  return Error{ErrorCode::notAFile, "cannot open " + toUtf8(path) + ": not a regular file (" +
-                                        what + "); copy it to a file first"};
+  return Error{ErrorCode::notAFile, "cannot open " + text::pathToUtf8(path) +
+                                        ": not a regular file (" + what +
+                                        "); copy it to a file first"};
 }
 
 }  // namespace
@@ -116,48 +110,41 @@ Result<std::unique_ptr<ByteSource>> openFileSource(const text::PathString& path)
     return cannotOpen(path, std::strerror(EISDIR));
   }
   // _SH_DENYNO: every other program may go on reading and writing the file.
-  std::FILE* file = _wfsopen(path.c_str(), L"rb", _SH_DENYNO);
+  tamsket::UniqueStream file(_wfsopen(path.c_str(), L"rb", _SH_DENYNO));
   if (!file) {
     const unsigned long windowsError = _doserrno;
     const int error = errno;
     if (windowsError == kErrorSharingViolation) {
-      return Error{ErrorCode::inUse, "cannot open " + toUtf8(path) +
+      return Error{ErrorCode::inUse, "cannot open " + text::pathToUtf8(path) +
                                          ": another program has it open without sharing it "
                                          "(Windows error 32)"};
     }
     return cannotOpen(path, systemReason(error, windowsError));
   }
-  const DWORD type = GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))));
+  const DWORD type = GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file.get()))));
   if (type != FILE_TYPE_DISK) {
-    std::fclose(file);
     return notAFile(path, type == FILE_TYPE_PIPE   ? "a pipe"
                           : type == FILE_TYPE_CHAR ? "a device"
                                                    : "not a disk file");
   }
   // Reads go where the reader asks; a stream buffer would only read more.
-  std::setvbuf(file, nullptr, _IONBF, 0);
+  std::setvbuf(file.get(), nullptr, _IONBF, 0);
   __int64 size = -1;
-  if (_fseeki64(file, 0, SEEK_END) == 0) size = _ftelli64(file);
+  if (_fseeki64(file.get(), 0, SEEK_END) == 0) size = _ftelli64(file.get());
   if (size < 0) {
     const int error = errno;
-    std::fclose(file);
     return cannotOpen(path, std::string("cannot find its size: ") + std::strerror(error));
   }
   return std::unique_ptr<ByteSource>(
-      std::make_unique<StdioFileSource>(file, static_cast<std::uint64_t>(size)));
+      std::make_unique<FileSource>(std::move(file), static_cast<std::uint64_t>(size)));
 #else
   // O_NONBLOCK: a FIFO opens at once instead of waiting for a writer; it
   // changes nothing for the regular file that is then read.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return cannotOpen(path, std::strerror(errno));
+  tamsket::UniqueDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (!fd) return cannotOpen(path, std::strerror(errno));
   struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    const int error = errno;
-    ::close(fd);
-    return cannotOpen(path, std::strerror(error));
-  }
+  if (::fstat(fd.get(), &st) != 0) return cannotOpen(path, std::strerror(errno));
   if (!S_ISREG(st.st_mode)) {
-    ::close(fd);
     if (S_ISDIR(st.st_mode)) return cannotOpen(path, std::strerror(EISDIR));
     return notAFile(path, S_ISFIFO(st.st_mode)   ? "a pipe"
                           : S_ISSOCK(st.st_mode) ? "a socket"
@@ -165,7 +152,7 @@ Result<std::unique_ptr<ByteSource>> openFileSource(const text::PathString& path)
                                                  : "a character device");
   }
   return std::unique_ptr<ByteSource>(
-      std::make_unique<PosixFileSource>(fd, static_cast<std::uint64_t>(st.st_size)));
+      std::make_unique<FileSource>(std::move(fd), static_cast<std::uint64_t>(st.st_size)));
 #endif
 }
 
@@ -181,28 +168,21 @@ class LocalFolder : public Folder {
     std::vector<std::string> names;
 #ifdef _WIN32
     WIN32_FIND_DATAW entry;
-    const HANDLE find = FindFirstFileW((prefix_ + L"*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return names;
+    const tamsket::UniqueSearch search(FindFirstFileW((prefix_ + L"*").c_str(), &entry));
+    if (!search) return names;
     do {
-      names.push_back(toUtf8(entry.cFileName));
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
+      names.push_back(text::pathToUtf8(entry.cFileName));
+    } while (FindNextFileW(search.get(), &entry));
 #else
-    DIR* listing = ::opendir(prefix_.empty() ? "." : prefix_.c_str());
+    const tamsket::UniqueListing listing(::opendir(prefix_.empty() ? "." : prefix_.c_str()));
     if (!listing) return names;
-    while (const dirent* entry = ::readdir(listing)) names.emplace_back(entry->d_name);
-    ::closedir(listing);
+    while (const dirent* entry = ::readdir(listing.get())) names.emplace_back(entry->d_name);
 #endif
     return names;
   }
 
   Result<std::unique_ptr<ByteSource>> open(const std::string& name) const override {
-#ifdef _WIN32
-    const std::u16string wide = text::utf8ToUtf16(name);
-    return openFileSource(prefix_ + std::wstring(wide.begin(), wide.end()));
-#else
-    return openFileSource(prefix_ + name);
-#endif
+    return openFileSource(prefix_ + text::utf8ToPath(name));
   }
 
  private:
@@ -218,7 +198,7 @@ std::unique_ptr<Folder> folderOf(const text::PathString& path, std::string& name
   const std::size_t cut = path.find_last_of('/');
 #endif
   const std::size_t nameAt = cut == text::PathString::npos ? 0 : cut + 1;
-  name = toUtf8(path.substr(nameAt));
+  name = text::pathToUtf8(path.substr(nameAt));
   return std::make_unique<LocalFolder>(path.substr(0, nameAt));
 }
 

@@ -6,7 +6,8 @@
 #include "keys/product_id_value.h"
 #include "keys/product_key_decoder.h"
 #include "platform/registry.h"
-#include "platform/unique_handle.h"
+
+namespace keys {
 
 namespace {
 
@@ -15,13 +16,10 @@ namespace {
 constexpr platform::RegDword kQueryCapacity = 164;
 constexpr std::size_t kBufferSize = kQueryCapacity + 1;
 
-// Closes the opened key however the lookup ends.
-using UniqueKey = platform::UniqueHandle<platform::RegKey, platform::regCloseKey>;
-
 }  // namespace
 
 std::string getExchangeKey() {
-  UniqueKey setup;
+  platform::UniqueKey setup;
   if (platform::regOpenKeyA(platform::hkeyLocalMachine(), kSetupKey, setup.receive()) !=
       platform::kErrorSuccess) {
     return {};
@@ -39,3 +37,5 @@ std::string getExchangeKey() {
 }
 
 std::string getExchangeVersion() { return kProductName; }
+
+}  // namespace keys

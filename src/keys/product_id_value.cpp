@@ -2,6 +2,8 @@
 
 #include "keys/product_key_decoder.h"
 
+namespace keys {
+
 namespace {
 
 // The product id field: 24 bytes of text from offset 8, before the key index at 32.
@@ -34,3 +36,5 @@ ProductIdValue parseProductIdValue(const std::uint8_t* data, std::size_t size) {
     value.key = decodeProductKey(keyWindowOf(data, size));
   return value;
 }
+
+}  // namespace keys

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+namespace keys {
+
 inline constexpr char kProductName[] = "Microsoft Exchange";
 // The key below HKEY_LOCAL_MACHINE, and below SOFTWARE (the root of a SOFTWARE hive).
 inline constexpr char kSetupKey[] = "SOFTWARE\\Microsoft\\Exchange\\Setup";
@@ -42,3 +44,5 @@ struct ProductIdValue {
   std::optional<std::string> key;
 };
 ProductIdValue parseProductIdValue(const std::uint8_t* data, std::size_t size);
+
+}  // namespace keys

@@ -1,5 +1,7 @@
 #include "keys/product_key_decoder.h"
 
+namespace keys {
+
 namespace {
 
 constexpr std::uint32_t kBase = 24;
@@ -50,3 +52,5 @@ std::string decodeProductKey(std::array<std::uint8_t, 15> window) {
   }
   return key;
 }
+
+}  // namespace keys

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace keys {
+
 // The 24 characters a product key is written in, by digit value.
 inline constexpr char keyDigits[] = "BCDFGHJKMPQRTVWXY2346789";
 
@@ -11,3 +13,5 @@ inline constexpr char keyDigits[] = "BCDFGHJKMPQRTVWXY2346789";
 // grouped key "XXXXX-XXXXX-XXXXX-XXXXX-XXXXX": the window's value modulo
 // 24^25, written in base 24 over keyDigits. Every window has a result.
 std::string decodeProductKey(std::array<std::uint8_t, 15> window);
+
+}  // namespace keys

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "platform/unique_handle.h"
+#include "handle/unique_handle.h"
 
 namespace platform {
 
@@ -32,7 +32,7 @@ class OpenedClipboard {
 };
 
 // Global memory that is freed unless the clipboard took it over.
-using UniqueGlobal = UniqueHandle<HGLOBAL, GlobalFree>;
+using UniqueGlobal = tamsket::UniqueHandle<HGLOBAL, GlobalFree>;
 
 }  // namespace
 

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "handle/unique_handle.h"
+
 // The registry, the one way both programs reach it. The window keeps its
 // 8-bit calls (RegOpenKeyA, RegQueryValueExA) with their arguments and status
 // codes; the console program reads whole values in either view, of this
@@ -34,6 +36,8 @@ long regOpenKeyA(RegKey root, const char* subKey, RegKey* result);
 long regQueryValueExA(RegKey key, const char* valueName, RegDword* reserved, RegDword* type,
                       std::uint8_t* data, RegDword* size);
 long regCloseKey(RegKey key);
+// An opened key, closed with regCloseKey however its reader ends.
+using UniqueKey = tamsket::UniqueHandle<RegKey, regCloseKey>;
 
 // The two registry views of 64-bit Windows; 32-bit Windows has one, which
 // both name.

@@ -5,23 +5,17 @@
 #include <string>
 
 #include "platform/registry.h"
-#include "platform/unique_handle.h"
-#include "text/text.h"
+#include "text/windows_text.h"
 
 namespace platform {
 
 namespace {
 
-using UniqueKey = UniqueHandle<HKEY, RegCloseKey>;
+using UniqueHkey = tamsket::UniqueHandle<HKEY, RegCloseKey>;
 
 // A value that keeps changing size between the size query and the read is
 // given up on after this many tries.
 constexpr int kQueryAttempts = 8;
-
-std::wstring toWide(const char* text) {
-  const std::u16string wide = text::utf8ToUtf16(text);
-  return std::wstring(wide.begin(), wide.end());
-}
 
 }  // namespace
 
@@ -30,16 +24,16 @@ RegistryValue readRegistryValue(RegKey root, RegistryView view, const char* subK
   RegistryValue value;
   const REGSAM sam =
       KEY_QUERY_VALUE | (view == RegistryView::bits64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY);
-  UniqueKey key;
-  value.status =
-      RegOpenKeyExW(reinterpret_cast<HKEY>(root), toWide(subKey).c_str(), 0, sam, key.receive());
+  UniqueHkey key;
+  value.status = RegOpenKeyExW(reinterpret_cast<HKEY>(root), text::utf8ToWide(subKey).c_str(), 0,
+                               sam, key.receive());
   if (value.status != ERROR_SUCCESS) {
     value.inKey = true;
     return value;
   }
   // Sized by asking: the first query gives the size, and a value that grew
   // in between answers ERROR_MORE_DATA with its new size.
-  const std::wstring name = toWide(valueName);
+  const std::wstring name = text::utf8ToWide(valueName);
   for (int attempt = 0; attempt < kQueryAttempts; ++attempt) {
     DWORD size = static_cast<DWORD>(value.data.size());
     value.status = RegQueryValueExW(key.get(), name.c_str(), nullptr, &value.type,
@@ -59,7 +53,7 @@ RegistryValue readRegistryValue(RegKey root, RegistryView view, const char* subK
 // 64-bit Windows keeps the 32-bit view under SOFTWARE\Wow6432Node of the 64-bit one;
 // 32-bit Windows ignores KEY_WOW64_64KEY and has no such key.
 bool hasTwoViews(RegKey root) {
-  UniqueKey key;
+  UniqueHkey key;
   return RegOpenKeyExW(reinterpret_cast<HKEY>(root), L"SOFTWARE\\Wow6432Node", 0,
                        KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.receive()) != ERROR_FILE_NOT_FOUND;
 }

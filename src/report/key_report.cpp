@@ -5,6 +5,8 @@
 
 #include "text/text.h"
 
+namespace report {
+
 namespace {
 
 constexpr char kSuffix[] = ".txt";
@@ -48,45 +50,44 @@ std::string folderOf(const std::string& path) {
 // place, however the save ends.
 class TempFile {
  public:
-  TempFile(ReportPlatform& platform, std::string path)
-      : platform_(platform), path_(std::move(path)) {}
+  TempFile(SaveSystem& system, std::string path) : system_(system), path_(std::move(path)) {}
   ~TempFile() {
     suppressErrors([this] {
-      if (file_) platform_.closeFile(file_);
-      if (!placed_) platform_.deleteFile(path_);
+      if (file_) system_.closeFile(file_);
+      if (!placed_) system_.deleteFile(path_);
     });
   }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
 
   StepStatus write(const std::string& bytes) {
-    const auto opened = platform_.openForWriting(path_);
+    const auto opened = system_.openForWriting(path_);
     if (!opened) return opened.error();
     file_ = opened.value();
-    const StepStatus written = platform_.writeAll(file_, bytes);
-    const StepStatus closed = platform_.closeFile(std::exchange(file_, nullptr));
+    const StepStatus written = system_.writeAll(file_, bytes);
+    const StepStatus closed = system_.closeFile(std::exchange(file_, nullptr));
     return written ? closed : written;
   }
 
   StepStatus replace(const std::string& target) {
-    const StepStatus replaced = platform_.replaceFile(path_, target);
+    const StepStatus replaced = system_.replaceFile(path_, target);
     placed_ = replaced.ok();
     return replaced;
   }
 
  private:
-  ReportPlatform& platform_;
+  SaveSystem& system_;
   std::string path_;
   void* file_ = nullptr;
   bool placed_ = false;
 };
 
 // Whether the report landed, or the error of the step that failed.
-StepStatus writeReport(ReportPlatform& platform, const std::string& target,
+StepStatus writeReport(SaveSystem& system, const std::string& target,
                        const ReportLookups& lookups) {
-  auto tempPath = platform.createTempFile(folderOf(target));
+  auto tempPath = system.createTempFile(folderOf(target));
   if (!tempPath) return tempPath.error();
-  TempFile temp(platform, std::move(tempPath.value()));
+  TempFile temp(system, std::move(tempPath.value()));
   // Looked up now, not when the window was filled: every save reads the
   // registry again.
   const std::string product = lookups.productName();
@@ -96,8 +97,8 @@ StepStatus writeReport(ReportPlatform& platform, const std::string& target,
 }
 
 // "...: Access is denied." when the system has words for the error.
-std::string failureText(ReportPlatform& platform, const std::string& target, SystemError error) {
-  const std::string words = platform.describe(error);
+std::string failureText(SaveSystem& system, const std::string& target, SystemError error) {
+  const std::string words = system.describe(error);
   return "The report could not be saved to " + target + (words.empty() ? "." : ": " + words);
 }
 
@@ -119,12 +120,12 @@ std::string reportText(const std::string& product, const std::string& key) {
   return "Product: " + product + "\r\n" + key + "\r\n";
 }
 
-void saveKeyReport(ReportPlatform& platform, void* owner, const ReportLookups& lookups) {
+void saveKeyReport(SaveSystem& system, void* owner, const ReportLookups& lookups) {
   // Saving runs with errors suppressed: nothing reaches the caller. A cancel
   // stays silent; anything else that keeps the report from landing is told.
   std::string problem;
   suppressErrors([&] {
-    const FileNameAnswer answer = platform.askForFileName(owner);
+    const FileNameAnswer answer = system.askForFileName(owner);
     if (answer.outcome == FileNameAnswer::failed) {
       problem = "The Save As dialog failed (common dialog error " +
                 text::hexText(answer.dialogError, 4) + "), so the report was not saved.";
@@ -139,9 +140,11 @@ void saveKeyReport(ReportPlatform& platform, void* owner, const ReportLookups& l
     }
     // Said unless the report lands, however writing it ends.
     problem = "The report could not be saved to " + target + ".";
-    const StepStatus saved = writeReport(platform, target, lookups);
-    problem = saved ? "" : failureText(platform, target, saved.error());
+    const StepStatus saved = writeReport(system, target, lookups);
+    problem = saved ? "" : failureText(system, target, saved.error());
   });
   if (problem.empty()) return;
-  suppressErrors([&] { platform.tellUser(owner, problem); });
+  suppressErrors([&] { system.tellUser(owner, problem); });
 }
+
+}  // namespace report

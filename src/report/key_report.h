@@ -6,6 +6,8 @@
 
 #include "result/result.h"
 
+namespace report {
+
 // The key report: a two-line text file naming the product and giving its key,
 // saved under a name the user picks in the save dialog.
 
@@ -39,9 +41,9 @@ struct FileNameAnswer {
 
 // What the save flow needs from the system. Each step gives the error of the
 // call that failed. Files are opaque handles.
-class ReportPlatform {
+class SaveSystem {
  public:
-  virtual ~ReportPlatform() = default;
+  virtual ~SaveSystem() = default;
   // "Save As" at C:\ for text files, modal to `owner`.
   virtual FileNameAnswer askForFileName(void* owner) = 0;
   // Creates an empty file of an unused name in `folder`: its path.
@@ -70,12 +72,14 @@ struct ReportLookups {
 // lands whole or not at all: on failure any earlier file of that name is left
 // as it was and the user is told why, as when the dialog fails or the name
 // holds characters the 8-bit file functions cannot take. Never throws.
-void saveKeyReport(ReportPlatform& platform, void* owner, const ReportLookups& lookups);
+void saveKeyReport(SaveSystem& system, void* owner, const ReportLookups& lookups);
 
 #ifdef _WIN32
 // The real dialog, file system and message box.
-std::unique_ptr<ReportPlatform> makeWindowsReportPlatform();
+std::unique_ptr<SaveSystem> makeWindowsSaveSystem();
 
-// The save flow on the real platform, with the installed product and key.
+// The save flow on the real system, with the installed product and key.
 void saveKeyReport(void* owner);
 #endif
+
+}  // namespace report

@@ -12,6 +12,8 @@
 #include "report/save_dialog_win32.h"
 #include "text/windows_text.h"
 
+namespace report {
+
 namespace {
 
 // Room for the longest path Windows takes, so that the dialog never fails for
@@ -30,7 +32,7 @@ SystemError lastError() {
 // What a call that returns nonzero on success gave.
 StepStatus done(BOOL succeeded) { return succeeded ? StepStatus() : StepStatus(lastError()); }
 
-class Win32ReportPlatform : public ReportPlatform {
+class Win32SaveSystem : public SaveSystem {
  public:
   FileNameAnswer askForFileName(void* owner) override {
     std::string file, title;
@@ -119,11 +121,11 @@ OPENFILENAMEA buildSaveRequest(HWND owner, std::string& file, std::string& fileT
   return request;
 }
 
-std::unique_ptr<ReportPlatform> makeWindowsReportPlatform() {
-  return std::make_unique<Win32ReportPlatform>();
-}
+std::unique_ptr<SaveSystem> makeWindowsSaveSystem() { return std::make_unique<Win32SaveSystem>(); }
 
 void saveKeyReport(void* owner) {
-  Win32ReportPlatform platform;
-  saveKeyReport(platform, owner, {getExchangeVersion, getExchangeKey});
+  Win32SaveSystem system;
+  saveKeyReport(system, owner, {keys::getExchangeVersion, keys::getExchangeKey});
 }
+
+}  // namespace report

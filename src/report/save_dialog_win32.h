@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <string>
 
+namespace report {
+
 // OPENFILENAME_SIZE_VERSION_400A: the record without the fields Windows 2000
 // added, which every version of the dialog takes; any other size it does not
 // know makes it fail. The 32-bit program's record is 76 bytes.
@@ -19,3 +21,5 @@ static_assert(sizeof(void*) != 4 || offsetof(OPENFILENAMEA, lpTemplateName) + si
 // by `owner`, with `file` and `fileTitle` made into empty name buffers large
 // enough for any path Windows takes. The record points into both strings.
 OPENFILENAMEA buildSaveRequest(HWND owner, std::string& file, std::string& fileTitle);
+
+}  // namespace report

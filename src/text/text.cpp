@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 
+#ifdef _WIN32
+#include "text/windows_text.h"
+#endif
+
 namespace text {
 
 namespace {
@@ -126,6 +130,14 @@ bool utf8ToUtf16Strict(std::string_view text, std::u16string* out) {
   }
   return true;
 }
+
+#ifdef _WIN32
+std::string pathToUtf8(const PathString& path) { return wideToUtf8(path); }
+PathString utf8ToPath(std::string_view text) { return utf8ToWide(text); }
+#else
+std::string pathToUtf8(const PathString& path) { return path; }
+PathString utf8ToPath(std::string_view text) { return PathString(text); }
+#endif
 
 std::u16string utf8ToUtf16(std::string_view text) {
   std::u16string out;

@@ -20,6 +20,12 @@ using PathString = std::wstring;
 using PathString = std::string;
 #endif
 
+// A path as UTF-8, for messages: converted on Windows (an unpaired surrogate
+// becomes U+FFFD); elsewhere its bytes as they are.
+std::string pathToUtf8(const PathString& path);
+// UTF-8 as a path: converted on Windows; elsewhere the same bytes.
+PathString utf8ToPath(std::string_view text);
+
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string utf16ToUtf8(const char16_t* text, std::size_t length);
 // UTF-8 to UTF-16; each byte that does not start a valid sequence becomes U+FFFD.

@@ -1,10 +1,16 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
-// Text the Windows programs need beside the portable conversions: the
-// system's ANSI code page, and the system's words for its error codes.
+// Text the Windows programs need beside the portable conversions: UTF-16 as
+// wchar_t, the system's ANSI code page, and the system's words for its error codes.
 namespace text {
+
+// UTF-16 as Windows' wide functions take and give it (wchar_t), to UTF-8 and
+// back; what is not valid becomes U+FFFD, as in text.h.
+std::string wideToUtf8(std::wstring_view text);
+std::wstring utf8ToWide(std::string_view text);
 
 // The window holds text as UTF-16; registry names, the report file and the
 // 8-bit API calls use the system's ANSI code page.

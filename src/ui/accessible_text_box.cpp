@@ -4,6 +4,8 @@
 
 #include "platform/system_function_win32.h"
 
+namespace ui {
+
 namespace {
 
 // A function of a system DLL loaded on first use; one instantiation of
@@ -185,3 +187,5 @@ void nameTextBox(HWND box, const wchar_t* name) {
   SetWindowLongPtrW(box, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(subclass));
   SetWindowLongPtrW(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(textBoxProc));
 }
+
+}  // namespace ui

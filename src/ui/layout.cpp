@@ -2,7 +2,7 @@
 
 #include <iterator>
 
-namespace layout {
+namespace ui::layout {
 
 namespace {
 
@@ -34,4 +34,4 @@ COLORREF resolveColour(std::uint32_t colour) {
   return colour;
 }
 
-}  // namespace layout
+}  // namespace ui::layout

@@ -7,7 +7,7 @@
 // The main window described as data, in the units it is designed in: twips
 // (1/1440 inch) from the client area's top-left, and colours as 0x00BBGGRR
 // where a set top bit names a system colour by index.
-namespace layout {
+namespace ui::layout {
 
 enum class ControlId {
   txtKey,
@@ -108,4 +108,4 @@ RECT toPixels(const ControlSpec& row, int dpi);
 int fontHeight(int centipoints, int dpi);
 COLORREF resolveColour(std::uint32_t colour);
 
-}  // namespace layout
+}  // namespace ui::layout

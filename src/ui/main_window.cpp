@@ -10,6 +10,8 @@
 #include "text/windows_text.h"
 #include "ui/accessible_text_box.h"
 
+namespace ui {
+
 using layout::ControlId;
 using layout::ControlKind;
 using layout::ControlSpec;
@@ -24,10 +26,8 @@ constexpr char kTitle[] = "Tamsket";
 std::size_t indexOf(ControlId id) { return static_cast<std::size_t>(id); }
 
 int screenDpi() {
-  HDC screen = GetDC(nullptr);
-  const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
-  ReleaseDC(nullptr, screen);
-  return dpi;
+  const platform::WindowDc screen(nullptr);
+  return GetDeviceCaps(screen.get(), LOGPIXELSX);
 }
 
 // The DPI the window is shown at: its monitor's where the system tells it
@@ -119,8 +119,8 @@ void MainWindow::show(int showCommand) {
 
 HWND MainWindow::control(ControlId id) const { return children_[indexOf(id)]; }
 
-std::string MainWindow::getExchangeVersion() const { return ::getExchangeVersion(); }
-std::string MainWindow::getExchangeKey() const { return ::getExchangeKey(); }
+std::string MainWindow::getExchangeVersion() const { return keys::getExchangeVersion(); }
+std::string MainWindow::getExchangeKey() const { return keys::getExchangeKey(); }
 
 LRESULT CALLBACK MainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
@@ -289,7 +289,7 @@ void MainWindow::cmdCopy_Click() {
 
 void MainWindow::cmdSave_Click() {
   SetFocus(control(ControlId::txtVer));
-  saveKeyReport(frmMain_);
+  report::saveKeyReport(frmMain_);
 }
 
 void MainWindow::cmdPrint_Click() {
@@ -416,3 +416,5 @@ HFONT MainWindow::fontFor(const ControlSpec& row) const {
   if (row.id == ControlId::lblURL && !linkUnderlined_) return linkFontPlain_.get();
   return fonts_[indexOf(row.id)].get();
 }
+
+}  // namespace ui

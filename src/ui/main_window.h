@@ -9,6 +9,12 @@
 #include "ui/layout.h"
 #include "platform/unique_gdi_win32.h"
 
+namespace ui {
+
+// Names such as frmMain, cmdCopy_Click, txtKey and Module1 are the ones the
+// window's design gives; they are kept so the design and the code can be read
+// side by side.
+
 // frmMain: the program's one window. Its text boxes and buttons are child
 // windows; its labels are windowless, painted and hit-tested by the window
 // itself from the layout table.
@@ -78,3 +84,5 @@ class MainWindow {
   const layout::ControlSpec* pressedLabel_ = nullptr;
   HWND focusBeforeDeactivation_ = nullptr;
 };
+
+}  // namespace ui

@@ -4,7 +4,7 @@
 
 #include "ui/main_window.h"
 
-namespace Module1 {
+namespace ui::Module1 {
 
 // Looked up at run time: a system library without the entry point must not
 // stop the program from starting, and its result does not matter either.
@@ -36,4 +36,4 @@ int main(HINSTANCE instance, int showCommand) {
   return static_cast<int>(message.wParam);
 }
 
-}  // namespace Module1
+}  // namespace ui::Module1

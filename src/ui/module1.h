@@ -4,9 +4,9 @@
 
 // Start-up: prepares the common controls, creates and shows frmMain, and runs
 // the message loop until the window is closed. Returns the exit code.
-namespace Module1 {
+namespace ui::Module1 {
 
 void initCommonControls();
 int main(HINSTANCE instance, int showCommand);
 
-}  // namespace Module1
+}  // namespace ui::Module1

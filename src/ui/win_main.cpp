@@ -3,5 +3,5 @@
 #include "ui/module1.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
-  return Module1::main(instance, showCommand);
+  return ui::Module1::main(instance, showCommand);
 }

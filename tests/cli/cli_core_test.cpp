@@ -197,8 +197,9 @@ TEST(CommandLine, ReadsSourcesInOrderWithTheirFormat) {
        {{Request::hive, "--json"}, {Request::hive, "--"}}},
   };
   for (const Case& c : cases) {
-    Options options;
-    ASSERT_EQ(parseCommandLine(c.args, c.hasRegistry, !c.hasRegistry, options), "");
+    const auto parsed = parseCommandLine(c.args, c.hasRegistry, !c.hasRegistry);
+    ASSERT_TRUE(parsed.ok()) << parsed.error();
+    const Options& options = parsed.value();
     EXPECT_EQ(options.format, c.format);
     ASSERT_EQ(options.sources.size(), c.sources.size());
     for (std::size_t i = 0; i < c.sources.size(); ++i) {
@@ -247,8 +248,9 @@ TEST(CommandLine, SaysWhatIsWrong) {
       {argsOf({"--", ""}), false, "--hive needs a FILE"},
   };
   for (const Case& c : cases) {
-    Options options;
-    EXPECT_EQ(parseCommandLine(c.args, c.hasRegistry, !c.hasRegistry, options), c.message);
+    const auto parsed = parseCommandLine(c.args, c.hasRegistry, !c.hasRegistry);
+    ASSERT_FALSE(parsed.ok()) << c.message;
+    EXPECT_EQ(parsed.error(), c.message);
   }
 }
 
@@ -263,8 +265,9 @@ TEST(CommandLine, HelpAndVersionNeedNoSource) {
       {"--version", false, true},
   };
   for (const auto& c : cases) {
-    Options options;
-    EXPECT_EQ(parseCommandLine(argsOf({c.flag}), false, true, options), "") << c.flag;
+    const auto parsed = parseCommandLine(argsOf({c.flag}), false, true);
+    ASSERT_TRUE(parsed.ok()) << c.flag;
+    const Options& options = parsed.value();
     EXPECT_EQ(options.help, c.help) << c.flag;
     EXPECT_EQ(options.version, c.version) << c.flag;
     EXPECT_TRUE(options.sources.empty()) << c.flag;
@@ -362,7 +365,7 @@ TEST(ReadRegistry, FailedViewCarriesItsErrorAndMessage) {
 // ---- whole runs over registries ------------------------------------------
 
 // Machines by name: what each one's views hold, or none for one that cannot be reached.
-class FakePlatform : public Platform {
+class FakeSystem : public System {
  public:
   std::map<std::string, std::map<View, RegistryRead>> machines;
   std::string out, err;
@@ -381,19 +384,21 @@ class FakePlatform : public Platform {
     return std::unique_ptr<Registry>(std::move(registry));
   }
   std::size_t failingWrite = SIZE_MAX;  // this write and the later ones fail
-  std::string closeFailure;
+  WriteStatus closeStatus;
   std::size_t writes = 0;
 
-  EntryLookup findEntry(const Argument&, const std::string&) override { return {}; }
+  EntryLookup findEntry(const Argument&, const std::string&) override {
+    return std::optional<Argument>();
+  }
   hive::Result<hive::Hive> openHive(const Argument&, hive::Logs) override {
     return hive::Error{hive::ErrorCode::cannotOpen, "no files here"};
   }
-  std::string writeOut(const std::string& text) override {
-    if (++writes >= failingWrite) return "No space left on device";
+  WriteStatus writeOut(const std::string& text) override {
+    if (++writes >= failingWrite) return std::string("No space left on device");
     out += text;
-    return "";
+    return {};
   }
-  std::string closeOut() override { return closeFailure; }
+  WriteStatus closeOut() override { return closeStatus; }
   void writeErr(const std::string& text) override { err += text; }
 };
 
@@ -424,28 +429,28 @@ TEST(Run, ExitsLikeGrepOverEverySource) {
       {argsOf({"--help", "--computer", "GONE"}), 0, 0, 0},
   };
   for (const Case& c : cases) {
-    FakePlatform platform;
-    platform.machines = {{"HERE", withKey},
-                         {"KEYED", withKey},
-                         {"EMPTY", {}},
-                         {"SHORT", shortValue},
-                         {"HALF", halfFailed}};
+    FakeSystem system;
+    system.machines = {{"HERE", withKey},
+                       {"KEYED", withKey},
+                       {"EMPTY", {}},
+                       {"SHORT", shortValue},
+                       {"HALF", halfFailed}};
     std::string shown;
     for (const auto& arg : c.args) shown += arg.text + " ";
-    EXPECT_EQ(run(c.args, platform), c.exitCode) << shown;
+    EXPECT_EQ(run(c.args, system), c.exitCode) << shown;
     if (c.args[0].text == "--json") {
-      EXPECT_EQ(linesIn(platform.out), c.jsonLines) << shown;
+      EXPECT_EQ(linesIn(system.out), c.jsonLines) << shown;
     }
-    EXPECT_EQ(linesIn(platform.err), c.errorLines) << shown << platform.err;
+    EXPECT_EQ(linesIn(system.err), c.errorLines) << shown << system.err;
   }
 }
 
 TEST(Run, TextGivesErrorsOnlyOnStandardErrorNamingTheSource) {
-  FakePlatform platform;
-  platform.machines = {{"EXCH01", {{View::bits32, valueRead(realisticValue())}}}};
-  EXPECT_EQ(run(argsOf({"--computer", "OLD", "--computer", "EXCH01"}), platform), 2);
-  EXPECT_EQ(platform.err, "tamsket-cli: cannot connect to the registry of OLD\n");
-  EXPECT_EQ(platform.out,
+  FakeSystem system;
+  system.machines = {{"EXCH01", {{View::bits32, valueRead(realisticValue())}}}};
+  EXPECT_EQ(run(argsOf({"--computer", "OLD", "--computer", "EXCH01"}), system), 2);
+  EXPECT_EQ(system.err, "tamsket-cli: cannot connect to the registry of OLD\n");
+  EXPECT_EQ(system.out,
             "Microsoft Exchange\n"
             "  key         M3R7T-JV33T-PWDB4-F9XM2-RYBVD\n"
             "  product id  65317-308-1234567-45296\n"
@@ -459,15 +464,15 @@ TEST(Run, TextGivesErrorsOnlyOnStandardErrorNamingTheSource) {
 // and a failure on closing counts too.
 TEST(Run, OutputThatCannotBeWrittenIsAnErrorSaidOnce) {
   for (const bool onClose : {false, true}) {
-    FakePlatform platform;
-    platform.machines = {{"KEYED", {{View::bits64, valueRead(realisticValue())}}}};
-    if (onClose) platform.closeFailure = "No space left on device";
-    if (!onClose) platform.failingWrite = 2;
-    EXPECT_EQ(run(argsOf({"--computer", "KEYED", "--computer", "KEYED", "--computer", "KEYED"}),
-                  platform),
-              2);
-    EXPECT_EQ(platform.err, "tamsket-cli: cannot write the output: No space left on device\n");
-    EXPECT_EQ(platform.writes, onClose ? 3u : 2u);
+    FakeSystem system;
+    system.machines = {{"KEYED", {{View::bits64, valueRead(realisticValue())}}}};
+    if (onClose) system.closeStatus = std::string("No space left on device");
+    if (!onClose) system.failingWrite = 2;
+    EXPECT_EQ(
+        run(argsOf({"--computer", "KEYED", "--computer", "KEYED", "--computer", "KEYED"}), system),
+        2);
+    EXPECT_EQ(system.err, "tamsket-cli: cannot write the output: No space left on device\n");
+    EXPECT_EQ(system.writes, onClose ? 3u : 2u);
   }
 }
 

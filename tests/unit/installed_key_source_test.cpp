@@ -8,6 +8,7 @@
 namespace {
 
 using namespace platform;
+using keys::getExchangeKey;
 
 constexpr char kSetup[] = "SOFTWARE\\Microsoft\\Exchange\\Setup";
 

@@ -19,6 +19,9 @@
 namespace {
 
 using namespace std::string_literals;
+using namespace report;
+using keys::getExchangeKey;
+using keys::getExchangeVersion;
 using Files = std::map<std::string, std::string>;
 using Messages = std::vector<std::pair<void*, std::string>>;  // owner, text
 
@@ -63,7 +66,7 @@ TEST(ReportText, IsTwoCrLfLines) {
 
 // Files are whole strings by path; as on Windows, an open file can be neither
 // moved nor deleted. A failing step returns `faultError`.
-class FakeReportPlatform : public ReportPlatform {
+class FakeSaveSystem : public SaveSystem {
  public:
   Files files;
   FileNameAnswer answer;
@@ -161,7 +164,7 @@ class SaveKeyReport : public ::testing::Test {
     EXPECT_TRUE(fake.open.empty()) << "a file was left open";
   }
 
-  FakeReportPlatform fake;
+  FakeSaveSystem fake;
   std::string key = kKeyOneToFifteen;
   int lookupsMade = 0;
   ReportLookups lookups{[] { return std::string("Microsoft Exchange"); },

@@ -8,6 +8,8 @@
 
 namespace {
 
+using keys::decodeProductKey;
+
 using Window = std::array<std::uint8_t, 15>;
 
 // The window holding a small integer value.

@@ -5,7 +5,8 @@
 // answer of a script. A dialog with no answer left, an answer left unused, or
 // a dialog that will not close fails the test.
 //
-//   const auto seen = answering({saveAs("Z:\\tmp\\x\\report")}, [] { saveKeyReport(nullptr); });
+//   const auto seen = answering({saveAs("Z:\\tmp\\x\\report")}, [] {
+//   report::saveKeyReport(nullptr); });
 #include <windows.h>
 
 #include <gtest/gtest.h>

@@ -11,6 +11,8 @@
 
 namespace {
 
+using keys::getExchangeKey;
+
 class InstalledKeySourceOnWindows : public ::testing::Test {
  protected:
   void SetUp() override { wintest::removeExchangeKey(); }

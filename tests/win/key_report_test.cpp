@@ -31,19 +31,22 @@
 
 namespace {
 
+using namespace report;
 using dialogs::Answer;
 using dialogs::cancelFileDialog;
 using dialogs::pressButton;
 using dialogs::saveAs;
 using dialogs::SeenDialog;
+using keys::getExchangeKey;
+using keys::getExchangeVersion;
 using wintest::readFile;
 
 const std::string kReport = "Product: Microsoft Exchange\r\nM3R7T-JV33T-PWDB4-F9XM2-RYBVD\r\n";
 const std::string kReportWithoutKey = "Product: Microsoft Exchange\r\n\r\n";
 
-// The real platform, watched: records the replacements the flow asks for, and
+// The real system, watched: records the replacements the flow asks for, and
 // can stop a write half-way as a full disk would.
-class WatchedPlatform : public ReportPlatform {
+class WatchedSaveSystem : public SaveSystem {
  public:
   bool failWriteHalfway = false;
   // Source, target, and what each held when the replacement was asked for.
@@ -72,7 +75,7 @@ class WatchedPlatform : public ReportPlatform {
   void tellUser(void* owner, const std::string& text) override { real_->tellUser(owner, text); }
 
  private:
-  std::unique_ptr<ReportPlatform> real_ = makeWindowsReportPlatform();
+  std::unique_ptr<SaveSystem> real_ = makeWindowsSaveSystem();
 };
 
 class KeyReportOnWindows : public ::testing::Test {
@@ -103,9 +106,9 @@ class KeyReportOnWindows : public ::testing::Test {
   }
   void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
   // Saves the report, with the window as the owner and the dialogs answered by `script`.
-  std::vector<SeenDialog> save(WatchedPlatform& platform, std::vector<Answer> script) {
+  std::vector<SeenDialog> save(WatchedSaveSystem& system, std::vector<Answer> script) {
     return dialogs::answering(std::move(script), [&] {
-      saveKeyReport(platform, owner_, {getExchangeVersion, getExchangeKey});
+      saveKeyReport(system, owner_, {getExchangeVersion, getExchangeKey});
     });
   }
 
@@ -117,7 +120,7 @@ class KeyReportOnWindows : public ::testing::Test {
 
 TEST_F(KeyReportOnWindows, CancellingTheSaveAsDialogForTextFilesWritesNothing) {
   writeFile(path("report.txt"), "the old report");
-  WatchedPlatform watched;
+  WatchedSaveSystem watched;
   const auto seen = save(watched, {cancelFileDialog()});
   ASSERT_EQ(seen.size(), 1u) << "only the save dialog";
   EXPECT_EQ(seen[0].title, "Save As");
@@ -150,7 +153,7 @@ TEST_F(KeyReportOnWindows, SavesUnderTheChosenNameThroughAFileBesideIt) {
   for (const auto& c : cases) {
     if (c.before) writeFile(c.saved, *c.before);
     if (!c.keyInstalled) wintest::removeExchangeKey();
-    WatchedPlatform watched;
+    WatchedSaveSystem watched;
     save(watched, {saveAs(c.typed)});
     const std::string expected = c.keyInstalled ? kReport : kReportWithoutKey;
     EXPECT_EQ(readFile(c.saved), expected) << c.what;
@@ -180,7 +183,7 @@ TEST_F(KeyReportOnWindows, AReportThatCannotLandKeepsTheOldFileAndTellsTheUser) 
                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                              OPEN_EXISTING, 0, nullptr)
                                : nullptr;
-    WatchedPlatform watched;
+    WatchedSaveSystem watched;
     watched.failWriteHalfway = !holdTarget;
     const auto seen = save(watched, {saveAs(path("report")), pressButton(IDOK)});
     if (holder) CloseHandle(holder);
@@ -206,7 +209,7 @@ TEST_F(KeyReportOnWindows, AReportThatCannotLandKeepsTheOldFileAndTellsTheUser) 
 // name the 8-bit dialog cannot pass on unchanged is refused with a word.
 TEST_F(KeyReportOnWindows, LongNamesAreSavedAndNamesOutsideTheCodePageRefused) {
   const std::string longName = folder_ + std::string(261 - folder_.size(), 'a');
-  WatchedPlatform watched;
+  WatchedSaveSystem watched;
   const auto seen = save(watched, {saveAs(longName)});
   EXPECT_EQ(seen.size(), 1u) << "the save dialog, and no message";
   EXPECT_EQ(readFile(longName + ".txt"), kReport);

@@ -18,7 +18,7 @@
 
 namespace {
 
-using layout::ControlId;
+using ui::layout::ControlId;
 using wintest::corners;
 using wintest::expectedDpi;
 using wintest::px;

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/unique_handle.h"
+#include "handle/windows_handles.h"
 #include "win/win_test_support.h"
 
 namespace peer {
@@ -18,7 +18,7 @@ namespace peer {
 inline constexpr char kReadClipboard[] = "--read-clipboard";  // prints the clipboard's texts
 inline constexpr char kHoldClipboard[] = "--hold-clipboard";  // keeps it open until ended
 
-using Handle = platform::UniqueHandle<HANDLE, CloseHandle>;
+using Handle = tamsket::UniqueKernelHandle;
 
 inline std::string narrow(const std::wstring& text, UINT codePage) {
   const int size = WideCharToMultiByte(codePage, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);

@@ -144,8 +144,8 @@ class WindowTest : public ::testing::Test {
     removeExchangeKey();
   }
   void open() {
-    Module1::initCommonControls();
-    frm = MainWindow::create(GetModuleHandleW(nullptr));
+    ui::Module1::initCommonControls();
+    frm = ui::MainWindow::create(GetModuleHandleW(nullptr));
     const char* display = std::getenv("DISPLAY");
     if (!frm && !(display && *display)) GTEST_SKIP() << "no display: DISPLAY is not set";
     ASSERT_NE(frm, nullptr);
@@ -153,9 +153,9 @@ class WindowTest : public ::testing::Test {
     frm->show(SW_SHOWNORMAL);
     pumpMessages(100);
   }
-  HWND control(layout::ControlId id) const { return frm->control(id); }
+  HWND control(ui::layout::ControlId id) const { return frm->control(id); }
 
-  MainWindow* frm = nullptr;
+  ui::MainWindow* frm = nullptr;
   HWND window = nullptr;
 };
 

@@ -24,7 +24,7 @@ using dialogs::cancelFileDialog;
 using dialogs::pressButton;
 using dialogs::saveAs;
 using dialogs::SeenDialog;
-using layout::ControlId;
+using ui::layout::ControlId;
 using wintest::px;
 using wintest::textOf;
 using wintest::twips;
