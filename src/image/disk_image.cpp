@@ -11,6 +11,7 @@
 #include <cstring>
 #include <optional>
 
+#include "handle/unique_handle.h"
 #include "hive/windows_layout.h"
 #include "image/page_cache.h"
 #include "image/snapshot_chain.h"
@@ -315,20 +316,19 @@ std::string ewfCutShort(int fd, std::uint64_t size) {
 // The file itself, before any library sees it: a pipe would be waited on; its
 // signature tells its format.
 tamsket::Result<Format, ImageError> probe(const std::string& path, const std::string& shown) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  const tamsket::UniqueDescriptor file(
+      ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  const int fd = file.get();
   struct stat st;
-  if (fd < 0 || ::fstat(fd, &st) != 0) {
+  if (!file || ::fstat(fd, &st) != 0) {
     const int error = errno;
-    if (fd >= 0) ::close(fd);
     return ImageError{Failure::cannotOpen, "cannot open " + shown + ": " + std::strerror(error)};
   }
   if (S_ISDIR(st.st_mode)) {
-    ::close(fd);
     return ImageError{Failure::cannotOpen, "cannot open " + shown + ": " + std::strerror(EISDIR)};
   }
   // A disk attached to this machine (a block device) is read as an image is.
   if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
-    ::close(fd);
     return ImageError{Failure::notAFile, "cannot open " + shown +
                                              ": not a regular file or a disk (" +
                                              (S_ISFIFO(st.st_mode)   ? "a pipe"
@@ -343,13 +343,11 @@ tamsket::Result<Format, ImageError> probe(const std::string& path, const std::st
       size >= static_cast<off_t>(sizeof last) ? ::pread(fd, last, sizeof last, size - 512) : 0;
   const int error = errno;
   if (firstSize < 0 || size < 0 || lastSize < 0) {
-    ::close(fd);
     return ImageError{Failure::cannotOpen, "cannot read " + shown + ": " + std::strerror(error)};
   }
   Format format = formatOf(first, static_cast<std::size_t>(firstSize), last,
                            static_cast<std::size_t>(lastSize));
   if (format.type == TSK_IMG_TYPE_EWF_EWF) format.cutShort = ewfCutShort(fd, size);
-  ::close(fd);
   return format;
 }
 

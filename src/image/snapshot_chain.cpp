@@ -1,5 +1,7 @@
 #include "image/snapshot_chain.h"
 
+#include "handle/unique_handle.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -37,12 +39,11 @@ std::vector<std::string> candidatesFor(const std::string& child, const std::stri
   sameName = portable.substr(portable.rfind('/') + 1);
   if (sameName.empty()) return candidates;
   std::vector<std::string> matches;
-  if (DIR* listing = ::opendir(folder.empty() ? "." : folder.c_str())) {
-    while (const dirent* entry = ::readdir(listing)) {
+  if (const tamsket::UniqueListing listing{::opendir(folder.empty() ? "." : folder.c_str())}) {
+    while (const dirent* entry = ::readdir(listing.get())) {
       if (text::equalsIgnoringAsciiCase(entry->d_name, sameName))
         matches.emplace_back(entry->d_name);
     }
-    ::closedir(listing);
   }
   // The exact name first, then the others in sorted order, so runs agree.
   std::sort(matches.begin(), matches.end(), [&](const std::string& a, const std::string& b) {

@@ -1,5 +1,7 @@
 #include "image/vmdk_image.h"
 
+#include "handle/unique_handle.h"
+
 #include <libvmdk.h>
 
 #include <fcntl.h>
@@ -136,10 +138,9 @@ std::unique_ptr<ChainLink> openVmdkLink(const std::string& path, std::string& fa
   // A file that carries its descriptor (monolithic sparse or stream-optimised) is its own one
   // extent, whatever that descriptor calls it.
   char signature[4] = {};
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  const bool embedded = fd >= 0 && ::pread(fd, signature, sizeof signature, 0) == 4 &&
+  const tamsket::UniqueDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  const bool embedded = file && ::pread(file.get(), signature, sizeof signature, 0) == 4 &&
                         std::memcmp(signature, "KDMV", 4) == 0;
-  if (fd >= 0) ::close(fd);
   libvmdk_handle_t* handle = nullptr;
   libbfio_pool_t* pool = nullptr;
   libvmdk_error_t* error = nullptr;
