@@ -217,7 +217,7 @@ case "${1:-}" in
       python3 bench/image_bench.py "$cli" build/bench/hives/software-130mb.hive \
         build/bench/images
       echo "== tamsket-cli --image on a 32 GB VHDX and 3 differencing disks, against vhdimount + icat + hivexget"
-      python3 bench/chain_bench.py build/bench/src/cli/tamsket-cli build/bench/hives/software-130mb.hive \
+      python3 bench/chain_bench.py "$cli" build/bench/hives/software-130mb.hive \
         build/bench/images
     else
       echo "skipped: making the disks needs root and /dev/fuse (ntfs-3g places the hive)"
