@@ -203,18 +203,9 @@ std::vector<KeyRecord> readImage(System& system, const Argument& image, hive::Lo
 }
 
 SoftwareHives findSoftwareHives(System& system, const Argument& dir) {
-  // The Windows folder itself, then the root of its volume, holding a Windows
-  // folder or, as Windows 2000 does, a WINNT one; a volume upgraded or
-  // dual-booted may hold both, and each is reported.
-  std::vector<std::vector<const char*>> candidates = {
-      {std::begin(hive::kSoftwareHivePath), std::end(hive::kSoftwareHivePath)}};
-  for (const char* root : hive::kSystemRoots) {
-    candidates.push_back({root});
-    candidates.back().insert(candidates.back().end(), std::begin(hive::kSoftwareHivePath),
-                             std::end(hive::kSoftwareHivePath));
-  }
+  // The Windows folder itself, then the root of its volume.
   SoftwareHives found;
-  for (const auto& names : candidates) {
+  for (const auto& names : hive::softwareHivePaths(true)) {
     EntryLookup at = std::optional<Argument>(dir);
     for (const char* name : names) {
       at = system.findEntry(*at.value(), name);
@@ -307,15 +298,16 @@ std::vector<SourceRecords> readWindowsFolder(System& system, const Argument& dir
     KeyRecord record = recordFor(SourceKind::hive, dir.text);
     record.place = dir.text;
     setError(record, SourceError::noHiveFound,
-             "no System32\\config\\SOFTWARE in it nor in a Windows or WINNT folder inside it");
+             "no " + hive::softwareHivePathText() + " in it nor in a " + hive::kSystemRoots[0] +
+                 " or " + hive::kSystemRoots[1] + " folder inside it");
     read.push_back({label, {record}});
   }
   return read;
 }
 
 // The records of one source given on the command line.
-std::vector<SourceRecords> readSource(System& system, const SourceRequest& request,
-                                      hive::Logs logs, bool allSnapshots) {
+std::vector<SourceRecords> readSource(System& system, const SourceRequest& request, hive::Logs logs,
+                                      bool allSnapshots) {
   switch (request.kind) {
     case Request::localRegistry:
     case Request::computer: {

@@ -18,6 +18,23 @@ std::optional<std::string> chooseName(const std::vector<std::string>& names,
   return *chosen;
 }
 
+std::vector<std::vector<const char*>> softwareHivePaths(bool inWindows) {
+  std::vector<std::vector<const char*>> paths;
+  if (inWindows) paths.emplace_back(std::begin(kSoftwareHivePath), std::end(kSoftwareHivePath));
+  for (const char* root : kSystemRoots) {
+    paths.push_back({root});
+    paths.back().insert(paths.back().end(), std::begin(kSoftwareHivePath),
+                        std::end(kSoftwareHivePath));
+  }
+  return paths;
+}
+
+std::string softwareHivePathText() {
+  std::string text;
+  for (const char* name : kSoftwareHivePath) text += (text.empty() ? "" : "\\") + std::string(name);
+  return text;
+}
+
 std::vector<std::string> logNamesBeside(const Folder& folder, const std::string& hive) {
   const std::vector<std::string> names = folder.names();
   std::vector<std::string> logs;

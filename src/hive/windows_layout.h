@@ -16,6 +16,14 @@ namespace hive {
 constexpr const char* kSystemRoots[] = {"Windows", "WINNT"};
 constexpr const char* kSoftwareHivePath[] = {"System32", "config", "SOFTWARE"};
 
+// The paths, name by name, at which a SOFTWARE hive may lie below a folder:
+// in each system root, as below the root of a volume, and, with `inWindows`,
+// in the folder itself, as in a Windows folder. Every one is looked in: a
+// volume upgraded or set up to start either may hold both roots.
+std::vector<std::vector<const char*>> softwareHivePaths(bool inWindows);
+// "System32\config\SOFTWARE", as messages spell the path below a root.
+std::string softwareHivePathText();
+
 // Of `names`, the one that is `wanted` in any letter case: the exact spelling
 // when it is there, else the first of the others in sorted order, so that a
 // folder copied from Windows (which ignores case) reads the same every run.

@@ -171,19 +171,17 @@ void findInVolume(const std::shared_ptr<VolumeHandle>& volume, const std::string
   std::string failure;
   const auto root = listFolder(volume->fs, volume->fs->root_inum, failure);
   bool found = false;
-  for (const char* systemRoot : hive::kSystemRoots) {
+  for (const auto& names : hive::softwareHivePaths(false)) {
     if (!root) break;
-    const Entry* at = findEntry(*root, systemRoot, true);
-    std::string path = at ? "\\" + at->name : "";
+    const std::vector<Entry>* in = &*root;
     std::optional<std::vector<Entry>> listing;
-    for (const char* name : hive::kSoftwareHivePath) {
+    std::string path;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      const bool last = i + 1 == names.size();
+      const Entry* at = findEntry(*in, names[i], !last);
       if (!at) break;
-      listing = listFolder(volume->fs, at->inode, failure);
-      if (!listing) break;
-      const bool last = name == hive::kSoftwareHivePath[std::size(hive::kSoftwareHivePath) - 1];
-      at = findEntry(*listing, name, !last);
-      if (at) path += "\\" + at->name;
-      if (at && last) {
+      path += "\\" + at->name;
+      if (last) {
         // Opened once, where it is read: by the hive reader, through its folder.
         found = true;
         const std::string fileName = at->name;
@@ -191,6 +189,9 @@ void findInVolume(const std::shared_ptr<VolumeHandle>& volume, const std::string
                          std::make_unique<NtfsFolder>(volume, std::move(*listing)), fileName});
         break;
       }
+      listing = listFolder(volume->fs, at->inode, failure);
+      if (!listing) break;
+      in = &*listing;
     }
   }
   if (found) return;
