@@ -412,57 +412,70 @@ std::string unreadableImage(const std::string& shown, const char* format,
          " image that cannot be read: " + reason;
 }
 
-// The hives of the image opened as `img`: `shown` names it in messages, `named` in locations.
-ImageHives hivesIn(TSK_IMG_INFO* img, const std::string& shown, const std::string& named,
-                   const Format& container) {
-  const bool known = container.type != TSK_IMG_TYPE_RAW;
-  const auto unreadable = [&](const std::string& reason) {
-    return ImageError{Failure::damaged, unreadableImage(shown, container.name, reason)};
-  };
-  auto image = std::make_shared<ImageHandle>(img);
+// What looking through an image found: the hives, and what each volume held.
+struct ImageScan {
   ImageContents contents;
   Findings findings;
   std::size_t partitions = 0;
   bool partitioned = false, readable = false;
-  std::string tableFailure;
-  examineVolumes(image, named, contents.hives, findings, partitions, partitioned, readable,
-                 tableFailure);
-  if (!tableFailure.empty()) {
+  std::string tableFailure;  // why its partition table cannot be read, if it cannot
+};
+
+ImageScan scanImage(const std::shared_ptr<ImageHandle>& image, const std::string& named) {
+  ImageScan scan;
+  examineVolumes(image, named, scan.contents.hives, scan.findings, scan.partitions,
+                 scan.partitioned, scan.readable, scan.tableFailure);
+  return scan;
+}
+
+// Why an image whose volumes gave neither a hive nor a failure holds nothing to read.
+ImageError explainNothingFound(const ImageScan& scan, const std::string& shown) {
+  const Findings& findings = scan.findings;
+  if (!findings.withoutWindows.empty()) {
+    return {Failure::noWindows, "no Windows found: " + joined(findings.withoutWindows, "; ") +
+                                    " holds neither Windows\\System32\\config\\SOFTWARE nor "
+                                    "WINNT\\system32\\config\\software"};
+  }
+  if (!scan.partitioned && findings.others.size() == 1 &&
+      findings.others.front() == "no known file system") {
+    return {Failure::notAnImage,
+            shown +
+                " is not a disk image: no supported image format (raw, VHD, "
+                "VHDX, VMDK, E01), partition table or file system found in it"};
+  }
+  return {Failure::noNtfsVolume,
+          shown + " holds no NTFS volume (" +
+              (scan.partitions ? counted(scan.partitions, "partition", "partitions")
+                               : std::string("no partition table, one volume")) +
+              (findings.others.empty() ? "" : ": " + joined(findings.others, ", ")) + ")"};
+}
+
+// The hives of the image opened as `img`: `shown` names it in messages, `named` in locations.
+ImageHives hivesIn(TSK_IMG_INFO* img, const std::string& shown, const std::string& named,
+                   const Format& container) {
+  const bool known = container.type != TSK_IMG_TYPE_RAW;
+  ImageScan scan = scanImage(std::make_shared<ImageHandle>(img), named);
+  if (!scan.tableFailure.empty()) {
     return ImageError{Failure::damaged, shown +
                                             " is damaged or cut short: its partition table "
                                             "cannot be read: " +
-                                            tableFailure};
+                                            scan.tableFailure};
   }
-  if (!readable && !partitioned && known) {
-    const VolumeFailure* whole = findings.failures.empty() ? nullptr : &findings.failures.front();
-    return unreadable(whole ? whole->message.substr(whole->location.size() + 2)
-                            : "its first sector cannot be read");
+  if (!scan.readable && !scan.partitioned && known) {
+    const std::vector<VolumeFailure>& failures = scan.findings.failures;
+    const VolumeFailure* whole = failures.empty() ? nullptr : &failures.front();
+    return ImageError{Failure::damaged,
+                      unreadableImage(shown, container.name,
+                                      whole ? whole->message.substr(whole->location.size() + 2)
+                                            : "its first sector cannot be read")};
   }
   // A raw file too short to hold a sector is no image at all.
-  if (!readable && !partitioned) findings = {{"no known file system"}, {}, {}};
-  contents.failures = std::move(findings.failures);
-  if (!contents.hives.empty() || !contents.failures.empty()) return contents;
-
-  ImageError none;
-  if (!findings.withoutWindows.empty()) {
-    none.failure = Failure::noWindows;
-    none.message = "no Windows found: " + joined(findings.withoutWindows, "; ") +
-                   " holds neither Windows\\System32\\config\\SOFTWARE nor "
-                   "WINNT\\system32\\config\\software";
-  } else if (!partitioned && findings.others.size() == 1 &&
-             findings.others.front() == "no known file system") {
-    none.failure = Failure::notAnImage;
-    none.message = shown +
-                   " is not a disk image: no supported image format (raw, VHD, VHDX, VMDK, "
-                   "E01), partition table or file system found in it";
-  } else {
-    none.failure = Failure::noNtfsVolume;
-    none.message = shown + " holds no NTFS volume (" +
-                   (partitions ? counted(partitions, "partition", "partitions")
-                               : std::string("no partition table, one volume")) +
-                   (findings.others.empty() ? "" : ": " + joined(findings.others, ", ")) + ")";
+  if (!scan.readable && !scan.partitioned) scan.findings = {{"no known file system"}, {}, {}};
+  scan.contents.failures = std::move(scan.findings.failures);
+  if (!scan.contents.hives.empty() || !scan.contents.failures.empty()) {
+    return std::move(scan.contents);
   }
-  return none;
+  return explainNothingFound(scan, shown);
 }
 
 }  // namespace
