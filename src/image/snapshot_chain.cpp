@@ -177,9 +177,8 @@ tamsket::Result<std::shared_ptr<Chain>, ChainError> openChain(const std::string&
       return broken(childName + " is a snapshot over " + hint +
                     ", which is not found: looked for " + listed(places));
     }
-    failure = child.setParent(*parent);
-    if (!failure.empty()) {
-      return broken(childName + " cannot be read over its parent " + found + ": " + failure);
+    if (const auto linked = child.setParent(*parent); !linked) {
+      return broken(childName + " cannot be read over its parent " + found + ": " + linked.error());
     }
     links.push_back(std::move(parent));
     paths.push_back(found);

@@ -30,8 +30,8 @@ class ChainLink {
   // Its own identity and the one it records for its parent, in words ("content id 0x1a2b3c4d").
   virtual std::string identity() const = 0;
   virtual std::string parentIdentity() const = 0;
-  // Reads through `parent` where this link holds no data of its own: "" or why not.
-  virtual std::string setParent(ChainLink& parent) = 0;
+  // Reads through `parent` where this link holds no data of its own, or says why not.
+  virtual tamsket::Status<std::string> setParent(ChainLink& parent) = 0;
   virtual std::uint64_t size() const = 0;
   // Bytes at `offset` of the disk as it stands at this link, or -1 with `failure` set.
   virtual ssize_t read(std::uint64_t offset, char* out, std::size_t length,

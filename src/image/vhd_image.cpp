@@ -68,12 +68,12 @@ class VhdLink : public ChainLink {
     }
     return "identifier " + guidText(guid);
   }
-  std::string setParent(ChainLink& parent) override {
+  tamsket::Status<std::string> setParent(ChainLink& parent) override {
     libvhdi_error_t* error = nullptr;
     if (libvhdi_file_set_parent_file(file_, static_cast<VhdLink&>(parent).file_, &error) != 1) {
       return vhdiReason(error, "libvhdi refused it");
     }
-    return "";
+    return {};
   }
   std::uint64_t size() const override { return size_; }
   ssize_t read(std::uint64_t offset, char* out, std::size_t length, std::string& failure) override {

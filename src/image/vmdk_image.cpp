@@ -63,13 +63,13 @@ class VmdkLink : public ChainLink {
     return "content id " + hex(id);
   }
   std::string parentIdentity() const override { return "content id " + hex(parentContentId()); }
-  std::string setParent(ChainLink& parent) override {
+  tamsket::Status<std::string> setParent(ChainLink& parent) override {
     libvmdk_error_t* error = nullptr;
     if (libvmdk_handle_set_parent_handle(handle_, static_cast<VmdkLink&>(parent).handle_, &error) !=
         1) {
       return vmdkReason(error, "libvmdk refused it");
     }
-    return "";
+    return {};
   }
   std::uint64_t size() const override { return size_; }
   ssize_t read(std::uint64_t offset, char* out, std::size_t length, std::string& failure) override {
