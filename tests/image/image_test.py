@@ -182,6 +182,8 @@ class Images(unittest.TestCase):
                                  ("partition 2 at 7340032", 14336, HIVE, "64-bit", KEY_B,
                                   "clean")]),
             ("winnt.E01", [("partition 1 at 1048576", 2048, winnt, "32-bit", KEY_A, "clean")]),
+            ("both-roots.raw", [("whole image", 0, HIVE, "64-bit", KEY_A, "clean"),
+                                ("whole image", 0, winnt, "32-bit", KEY_B, "clean")]),
             # Its embedded descriptor names mbr-fat-ntfs.vmdk, which lies beside
             # it holding a BitLocker volume: the file given is the one read.
             ("evidence/renamed.vmdk", [("partition 2 at 9437184", 18432, HIVE, "32-bit", KEY_B,

@@ -56,6 +56,9 @@ def main():
                  "7")]), at("winnt.E01")),
             disk(at("no-ntfs.raw"), "dos", [(fat16(at("fat2"), 8 * MIB), "6"),
                                             (ext2(at("linux"), 6 * MIB), "83")]),
+            # A volume upgraded from Windows 2000, or set up to start either.
+            windows("both-roots.raw", {CONFIG + "SOFTWARE": hive(VALUE_A),
+                                       "WINNT/system32/config/software": hive(VALUE_B, "only")}),
         ]
         with tarfile.open(out, "w:xz") as tar:
             for path in made:
