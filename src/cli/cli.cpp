@@ -202,27 +202,6 @@ std::vector<KeyRecord> readImage(System& system, const Argument& image, hive::Lo
   return records;
 }
 
-SoftwareHives findSoftwareHives(System& system, const Argument& dir) {
-  // The Windows folder itself, then the root of its volume.
-  SoftwareHives found;
-  for (const auto& names : hive::softwareHivePaths(true)) {
-    EntryLookup at = std::optional<Argument>(dir);
-    for (const char* name : names) {
-      at = system.findEntry(*at.value(), name);
-      if (!at || !at.value()) break;
-    }
-    if (!at) {
-      if (std::find(found.failures.begin(), found.failures.end(), at.error()) ==
-          found.failures.end()) {
-        found.failures.push_back(at.error());
-      }
-    } else if (at.value()) {
-      found.hives.push_back(*at.value());
-    }
-  }
-  return found;
-}
-
 namespace {
 
 // What Windows calls its other hives, by the file names they are loaded from.
@@ -282,11 +261,14 @@ struct SourceRecords {
 
 std::vector<SourceRecords> readWindowsFolder(System& system, const Argument& dir, hive::Logs logs) {
   const std::string label = "windows folder " + dir.text;
-  const SoftwareHives found = findSoftwareHives(system, dir);
+  const hive::SoftwareHives found = system.findSoftwareHives(dir);
   std::vector<SourceRecords> read;
-  for (const Argument& file : found.hives) {
-    // Its errors name the hive file, not only the folder it was found in.
-    read.push_back({label + ", hive " + file.text, readHiveFile(system, file, logs)});
+  for (const hive::FoundHive& file : found.hives) {
+    // Read where it lies, with the logs beside it; its errors name the hive
+    // file, not only the folder it was found in.
+    read.push_back({label + ", hive " + file.location,
+                    readHive(hive::Hive::openIn(*file.folder, file.name, logs), SourceKind::hive,
+                             file.location, logs)});
   }
   for (const std::string& failure : found.failures) {
     KeyRecord record = recordFor(SourceKind::hive, dir.text);

@@ -41,11 +41,6 @@ class Registry {
   virtual RegistryRead readProductId(View view) = 0;
 };
 
-// What looking in a folder gave: the entry; none when it simply holds no such
-// entry; or why the folder could not be read ("cannot open PATH: the system's
-// reason").
-using EntryLookup = tamsket::Result<std::optional<Argument>, std::string>;
-
 // Whether output was written; if not, the system's reason.
 using WriteStatus = tamsket::Status<std::string>;
 
@@ -80,8 +75,9 @@ class System {
   // This machine's registry (no computer) or another's.
   virtual tamsket::Result<std::unique_ptr<Registry>, Failure> connectRegistry(
       const Argument* computer) = 0;
-  // The entry of folder `dir` named `name` in any letter case, with its path.
-  virtual EntryLookup findEntry(const Argument& dir, const std::string& name) = 0;
+  // The SOFTWARE hives of the Windows folder or volume root `dir`, each in
+  // the folder it lies in, and each folder on the way that could not be read.
+  virtual hive::SoftwareHives findSoftwareHives(const Argument& dir) = 0;
   // Opens a hive file where the user means it to be, with the logs beside it
   // applied or not.
   virtual hive::Result<hive::Hive> openHive(const Argument& file, hive::Logs logs) = 0;
@@ -113,14 +109,6 @@ std::vector<KeyRecord> readHiveFile(System& system, const Argument& file, hive::
 // With `everySnapshot`, those of each point of its snapshot chain in turn.
 std::vector<KeyRecord> readImage(System& system, const Argument& image, hive::Logs logs,
                                  bool everySnapshot = false);
-
-// The SOFTWARE hives of a Windows folder or of the root of its volume: in the
-// folder itself, in Windows\ and in WINNT\ below it, each one found.
-struct SoftwareHives {
-  std::vector<Argument> hives;
-  std::vector<std::string> failures;  // each folder that could not be read, and why
-};
-SoftwareHives findSoftwareHives(System& system, const Argument& dir);
 
 // A hint for a hive that holds no key because it is not a SOFTWARE hive at
 // all (a SYSTEM or a user's hive given by mistake), or "".

@@ -13,6 +13,7 @@
 
 #include "cli/cli.h"
 #include "handle/unique_handle.h"
+#include "hive/file_source.h"
 #include "hive/windows_layout.h"
 #include "image/module_loader.h"
 #include "text/text.h"
@@ -55,23 +56,8 @@ class PosixSystem : public cli::System {
     return cli::Failure{cli::SourceError::cannotConnect, "this system has no Windows registry"};
   }
 
-  // A disk mounted from Windows keeps its names' letter case, which this
-  // system's file names do not ignore: the exact name is taken when it is
-  // there, else the first of the others in sorted order, so runs agree.
-  cli::EntryLookup findEntry(const cli::Argument& dir, const std::string& name) override {
-    const tamsket::UniqueListing listing(::opendir(dir.native.c_str()));
-    if (!listing) return "cannot open " + dir.text + ": " + std::strerror(errno);
-    std::vector<std::string> names;
-    errno = 0;
-    while (const dirent* entry = ::readdir(listing.get())) names.emplace_back(entry->d_name);
-    const int error = errno;
-    if (error) return "cannot read " + dir.text + ": " + std::strerror(error);
-    const std::optional<std::string> chosen = hive::chooseName(names, name);
-    if (!chosen) return std::optional<cli::Argument>();
-    std::string path = dir.native;
-    if (path.empty() || path.back() != '/') path += '/';
-    path += *chosen;
-    return std::optional<cli::Argument>(cli::Argument{path, path});
+  hive::SoftwareHives findSoftwareHives(const cli::Argument& dir) override {
+    return hive::findSoftwareHives(*hive::folderAt(dir.native, dir.text), true);
   }
 
   hive::Result<hive::Hive> openHive(const cli::Argument& file, hive::Logs logs) override {

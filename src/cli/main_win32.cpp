@@ -6,21 +6,14 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "hive/file_source.h"
+#include "hive/windows_layout.h"
 #include "platform/registry.h"
 #include "platform/system_function_win32.h"
 #include "text/text.h"
 #include "text/windows_text.h"
 
 namespace {
-
-// The system's own words for an error code, without the closing full stop,
-// and the code: "The network path was not found (error 53)".
-std::string systemMessage(DWORD error) {
-  std::wstring words = text::systemErrorText(error);
-  while (!words.empty() && words.back() == L'.') words.pop_back();
-  const std::string message = words.empty() ? "" : text::wideToUtf8(words) + " ";
-  return message + "(error " + std::to_string(error) + ")";
-}
 
 class Win32Registry : public cli::Registry {
  public:
@@ -47,7 +40,7 @@ class Win32Registry : public cli::Registry {
                                                      : cli::SourceError::registryError,
         (value.inKey ? "cannot open " + where
                      : "cannot read " + std::string(keys::kProductIdValueName) + " in " + where) +
-            ": " + systemMessage(value.status)};
+            ": " + text::systemErrorLine(value.status)};
   }
 
  private:
@@ -60,7 +53,8 @@ cli::WriteStatus writeHandle(DWORD which, const std::string& text) {
   if (text.empty()) return {};
   const HANDLE out = GetStdHandle(which);
   // A program started with the stream closed has no handle for it.
-  if (out == nullptr || out == INVALID_HANDLE_VALUE) return systemMessage(ERROR_INVALID_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE)
+    return text::systemErrorLine(ERROR_INVALID_HANDLE);
   DWORD mode;
   if (GetConsoleMode(out, &mode)) {
     // A console shows UTF-16 as given, whatever its code page.
@@ -75,9 +69,9 @@ cli::WriteStatus writeHandle(DWORD which, const std::string& text) {
       }
       DWORD written = 0;
       if (!WriteConsoleW(out, wide.data() + done, static_cast<DWORD>(chunk), &written, nullptr)) {
-        return systemMessage(GetLastError());
+        return text::systemErrorLine(GetLastError());
       }
-      if (written == 0) return systemMessage(ERROR_WRITE_FAULT);
+      if (written == 0) return text::systemErrorLine(ERROR_WRITE_FAULT);
       done += written;
     }
     return {};
@@ -89,9 +83,9 @@ cli::WriteStatus writeHandle(DWORD which, const std::string& text) {
     DWORD written = 0;
     if (!WriteFile(out, text.data() + done, static_cast<DWORD>(text.size() - done), &written,
                    nullptr)) {
-      return systemMessage(GetLastError());
+      return text::systemErrorLine(GetLastError());
     }
-    if (written == 0) return systemMessage(ERROR_WRITE_FAULT);
+    if (written == 0) return text::systemErrorLine(ERROR_WRITE_FAULT);
     done += written;
   }
   return {};
@@ -128,6 +122,29 @@ class RealSystemFolder {
   bool disabled_ = false;
 };
 
+// A folder read with that redirection off, whenever it is listed or a file in
+// it is opened, however long after it was found.
+class RealSystemFolderView : public hive::Folder {
+ public:
+  explicit RealSystemFolderView(std::unique_ptr<hive::Folder> folder)
+      : folder_(std::move(folder)) {}
+  tamsket::Result<std::vector<std::string>, std::string> list() const override {
+    RealSystemFolder real;
+    return folder_->list();
+  }
+  hive::Result<std::unique_ptr<hive::ByteSource>> open(const std::string& name) const override {
+    RealSystemFolder real;
+    return folder_->open(name);
+  }
+  std::unique_ptr<hive::Folder> openFolder(const std::string& name) const override {
+    return std::make_unique<RealSystemFolderView>(folder_->openFolder(name));
+  }
+  std::string pathOf(const std::string& name) const override { return folder_->pathOf(name); }
+
+ private:
+  std::unique_ptr<hive::Folder> folder_;
+};
+
 class Win32System : public cli::System {
  public:
   bool hasRegistry() const override { return true; }
@@ -147,38 +164,16 @@ class Win32System : public cli::System {
     platform::UniqueKey root;
     const long status = platform::connectRegistry(computer->native.c_str(), root.receive());
     if (status != ERROR_SUCCESS) {
-      return cli::Failure{
-          cli::SourceError::cannotConnect,
-          "cannot connect to the registry of " + computer->text + ": " + systemMessage(status)};
+      return cli::Failure{cli::SourceError::cannotConnect, "cannot connect to the registry of " +
+                                                               computer->text + ": " +
+                                                               text::systemErrorLine(status)};
     }
     return std::unique_ptr<cli::Registry>(new Win32Registry(std::move(root)));
   }
 
-  // Windows file systems ignore letter case themselves.
-  cli::EntryLookup findEntry(const cli::Argument& dir, const std::string& name) override {
-    RealSystemFolder real;
-    const DWORD folder = GetFileAttributesW(dir.native.c_str());
-    if (folder == INVALID_FILE_ATTRIBUTES) {
-      return "cannot open " + dir.text + ": " + systemMessage(GetLastError());
-    }
-    if (!(folder & FILE_ATTRIBUTE_DIRECTORY)) {
-      return "cannot open " + dir.text + ": " + systemMessage(ERROR_DIRECTORY);
-    }
-    cli::Argument entry = dir;
-    if (entry.native.empty() || (entry.native.back() != L'\\' && entry.native.back() != L'/')) {
-      entry.native += L'\\';
-      entry.text += '\\';
-    }
-    entry.native += text::utf8ToWide(name);
-    entry.text += name;
-    if (GetFileAttributesW(entry.native.c_str()) != INVALID_FILE_ATTRIBUTES) {
-      return std::optional<cli::Argument>(entry);
-    }
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-      return std::optional<cli::Argument>();
-    }
-    return "cannot open " + entry.text + ": " + systemMessage(error);
+  hive::SoftwareHives findSoftwareHives(const cli::Argument& dir) override {
+    return hive::findSoftwareHives(RealSystemFolderView(hive::folderAt(dir.native, dir.text)),
+                                   true);
   }
 
   hive::Result<hive::Hive> openHive(const cli::Argument& file, hive::Logs logs) override {

@@ -12,6 +12,7 @@
 #include <io.h>
 
 #include "handle/windows_handles.h"
+#include "text/windows_text.h"
 #include <share.h>
 #include <stdlib.h>
 #else
@@ -158,25 +159,40 @@ Result<std::unique_ptr<ByteSource>> openFileSource(const text::PathString& path)
 
 namespace {
 
-// A folder of the local file system, named by the part of a path up to and
-// including its last separator ("" for the current folder).
+// A folder of the local file system: `prefix` is the path that names its
+// entries (up to and including a separator; "" for the current folder),
+// `shown` the folder as messages name it.
 class LocalFolder : public Folder {
  public:
-  explicit LocalFolder(text::PathString prefix) : prefix_(std::move(prefix)) {}
+  LocalFolder(text::PathString prefix, std::string shown)
+      : prefix_(std::move(prefix)), shown_(std::move(shown)) {}
 
-  std::vector<std::string> names() const override {
+  tamsket::Result<std::vector<std::string>, std::string> list() const override {
     std::vector<std::string> names;
 #ifdef _WIN32
+    // The folder itself first, so that a missing one or a file says so as such.
+    // Without its last separator, but for a drive's root ("C:\\").
+    text::PathString self = prefix_.empty() ? L"." : prefix_;
+    if (self.size() > 1 && self[self.size() - 2] != L':') self.pop_back();
+    const DWORD attributes = GetFileAttributesW(self.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      return "cannot open " + shown_ + ": " + text::systemErrorLine(GetLastError());
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      return "cannot open " + shown_ + ": " + text::systemErrorLine(ERROR_DIRECTORY);
+    }
     WIN32_FIND_DATAW entry;
     const tamsket::UniqueSearch search(FindFirstFileW((prefix_ + L"*").c_str(), &entry));
-    if (!search) return names;
+    if (!search) return "cannot read " + shown_ + ": " + text::systemErrorLine(GetLastError());
     do {
       names.push_back(text::pathToUtf8(entry.cFileName));
     } while (FindNextFileW(search.get(), &entry));
 #else
     const tamsket::UniqueListing listing(::opendir(prefix_.empty() ? "." : prefix_.c_str()));
-    if (!listing) return names;
+    if (!listing) return "cannot open " + shown_ + ": " + std::strerror(errno);
+    errno = 0;
     while (const dirent* entry = ::readdir(listing.get())) names.emplace_back(entry->d_name);
+    if (errno) return "cannot read " + shown_ + ": " + std::strerror(errno);
 #endif
     return names;
   }
@@ -185,8 +201,25 @@ class LocalFolder : public Folder {
     return openFileSource(prefix_ + text::utf8ToPath(name));
   }
 
+  std::unique_ptr<Folder> openFolder(const std::string& name) const override {
+    return std::make_unique<LocalFolder>(prefix_ + text::utf8ToPath(name) + kSeparator,
+                                         pathOf(name));
+  }
+
+  std::string pathOf(const std::string& name) const override {
+    const bool separated =
+        shown_.empty() || shown_.back() == '/' || (kSeparator != '/' && shown_.back() == '\\');
+    return shown_ + (separated ? "" : std::string(1, static_cast<char>(kSeparator))) + name;
+  }
+
  private:
+#ifdef _WIN32
+  static constexpr wchar_t kSeparator = L'\\';
+#else
+  static constexpr char kSeparator = '/';
+#endif
   text::PathString prefix_;
+  std::string shown_;
 };
 
 }  // namespace
@@ -199,7 +232,21 @@ std::unique_ptr<Folder> folderOf(const text::PathString& path, std::string& name
 #endif
   const std::size_t nameAt = cut == text::PathString::npos ? 0 : cut + 1;
   name = text::pathToUtf8(path.substr(nameAt));
-  return std::make_unique<LocalFolder>(path.substr(0, nameAt));
+  return std::make_unique<LocalFolder>(path.substr(0, nameAt),
+                                       text::pathToUtf8(path.substr(0, nameAt)));
+}
+
+std::unique_ptr<Folder> folderAt(const text::PathString& dir, const std::string& shown) {
+  const bool separated = !dir.empty() && (dir.back() == '/'
+#ifdef _WIN32
+                                          || dir.back() == '\\'
+#endif
+                                         );
+#ifdef _WIN32
+  return std::make_unique<LocalFolder>(dir.empty() || separated ? dir : dir + L'\\', shown);
+#else
+  return std::make_unique<LocalFolder>(dir.empty() || separated ? dir : dir + '/', shown);
+#endif
 }
 
 }  // namespace hive

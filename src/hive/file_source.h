@@ -17,4 +17,7 @@ Result<std::unique_ptr<ByteSource>> openFileSource(const text::PathString& path)
 // folder that cannot be listed lists no names.
 std::unique_ptr<Folder> folderOf(const text::PathString& path, std::string& name);
 
+// The local folder `dir`, named `shown` in messages and in its entries' paths.
+std::unique_ptr<Folder> folderAt(const text::PathString& dir, const std::string& shown);
+
 }  // namespace hive

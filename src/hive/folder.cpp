@@ -2,6 +2,8 @@
 
 #include "hive/windows_layout.h"
 
+#include <algorithm>
+
 #include "text/text.h"
 
 namespace hive {
@@ -33,6 +35,38 @@ std::string softwareHivePathText() {
   std::string text;
   for (const char* name : kSoftwareHivePath) text += (text.empty() ? "" : "\\") + std::string(name);
   return text;
+}
+
+std::vector<std::string> Folder::names() const {
+  auto listed = list();
+  return listed ? std::move(listed.value()) : std::vector<std::string>();
+}
+
+SoftwareHives findSoftwareHives(const Folder& root, bool inWindows) {
+  SoftwareHives found;
+  for (const auto& path : softwareHivePaths(inWindows)) {
+    const Folder* in = &root;
+    std::unique_ptr<Folder> held;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+      const auto listed = in->list();
+      if (!listed) {
+        if (std::find(found.failures.begin(), found.failures.end(), listed.error()) ==
+            found.failures.end()) {
+          found.failures.push_back(listed.error());
+        }
+        break;
+      }
+      const std::optional<std::string> chosen = chooseName(listed.value(), path[i]);
+      if (!chosen) break;
+      if (i + 1 == path.size()) {
+        found.hives.push_back({in->pathOf(*chosen), std::move(held), *chosen});
+        break;
+      }
+      held = in->openFolder(*chosen);
+      in = held.get();
+    }
+  }
+  return found;
 }
 
 std::vector<std::string> logNamesBeside(const Folder& folder, const std::string& hive) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hive/hive.h"
+#include "result/result.h"
 
 namespace hive {
 
@@ -16,10 +17,17 @@ class Folder {
  public:
   virtual ~Folder() = default;
   // The names of the folder's entries as the file system keeps them, in UTF-8
-  // (on Linux, the bytes of the name as they are).
-  virtual std::vector<std::string> names() const = 0;
+  // (on Linux, the bytes of the name as they are), or why it cannot be read:
+  // one line naming it ("cannot open PATH: the system's reason").
+  virtual tamsket::Result<std::vector<std::string>, std::string> list() const = 0;
+  // The names, or none when the folder cannot be read.
+  std::vector<std::string> names() const;
   // Opens the entry `name`, one of names(), read-only and shared.
   virtual Result<std::unique_ptr<ByteSource>> open(const std::string& name) const = 0;
+  // The folder `name`, one of names(); read when it is listed.
+  virtual std::unique_ptr<Folder> openFolder(const std::string& name) const = 0;
+  // The entry `name` as records and messages name it.
+  virtual std::string pathOf(const std::string& name) const = 0;
 };
 
 // The names of `folder` that are "<hive>.LOG", ".LOG1" and ".LOG2" in any

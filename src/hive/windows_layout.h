@@ -38,4 +38,12 @@ struct FoundHive {
   std::string name;                // its name there
 };
 
+// The SOFTWARE hives below `root` (at softwareHivePaths(inWindows)), each
+// located as `root` names it, and each folder on the way that could not be read.
+struct SoftwareHives {
+  std::vector<FoundHive> hives;
+  std::vector<std::string> failures;
+};
+SoftwareHives findSoftwareHives(const Folder& root, bool inWindows);
+
 }  // namespace hive

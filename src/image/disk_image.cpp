@@ -105,21 +105,30 @@ std::optional<std::vector<Entry>> listFolder(TSK_FS_INFO* fs, TSK_INUM_T inode,
   return entries;
 }
 
+// A folder of an NTFS volume, listed the first time it is asked for its
+// entries; `shown` is its path in the volume ("" for the root).
 class NtfsFolder : public hive::Folder {
  public:
-  NtfsFolder(std::shared_ptr<VolumeHandle> volume, std::vector<Entry> entries)
-      : volume_(std::move(volume)), entries_(std::move(entries)) {}
-  std::vector<std::string> names() const override {
+  NtfsFolder(std::shared_ptr<VolumeHandle> volume, std::optional<TSK_INUM_T> inode,
+             std::string shown)
+      : volume_(std::move(volume)), inode_(inode), shown_(std::move(shown)) {}
+
+  tamsket::Result<std::vector<std::string>, std::string> list() const override {
+    if (!entries()) return failure_;
     std::vector<std::string> names;
-    for (const Entry& entry : entries_) names.push_back(entry.name);
+    for (const Entry& entry : *entries_) names.push_back(entry.name);
     return names;
   }
   hive::Result<std::unique_ptr<hive::ByteSource>> open(const std::string& name) const override {
-    for (const Entry& entry : entries_) {
-      if (entry.name == name && !entry.folder) return openFile(volume_, entry.inode, name);
-    }
+    if (const Entry* entry = find(name, false)) return openFile(volume_, entry->inode, name);
     return hive::Error{hive::ErrorCode::cannotOpen, "cannot open " + name + ": no such file"};
   }
+  std::unique_ptr<hive::Folder> openFolder(const std::string& name) const override {
+    const Entry* entry = find(name, true);
+    return std::make_unique<NtfsFolder>(
+        volume_, entry ? std::optional<TSK_INUM_T>(entry->inode) : std::nullopt, pathOf(name));
+  }
+  std::string pathOf(const std::string& name) const override { return shown_ + "\\" + name; }
 
   static hive::Result<std::unique_ptr<hive::ByteSource>> openFile(
       const std::shared_ptr<VolumeHandle>& volume, TSK_INUM_T inode, const std::string& name) {
@@ -136,23 +145,31 @@ class NtfsFolder : public hive::Folder {
   }
 
  private:
-  std::shared_ptr<VolumeHandle> volume_;
-  std::vector<Entry> entries_;
-};
+  // Its entries, read once; null when they cannot be (failure_ says why).
+  const std::vector<Entry>* entries() const {
+    if (!entries_ && failure_.empty()) {
+      if (!inode_) {
+        failure_ = shown_ + " is not a folder";
+      } else {
+        entries_ = listFolder(volume_->fs, *inode_, failure_);
+      }
+    }
+    return entries_ ? &*entries_ : nullptr;
+  }
+  const Entry* find(const std::string& name, bool folder) const {
+    if (!entries()) return nullptr;
+    for (const Entry& entry : *entries_) {
+      if (entry.name == name && entry.folder == folder) return &entry;
+    }
+    return nullptr;
+  }
 
-// The folder or file `name` in any letter case, chosen among several
-// spellings as everywhere else a folder is walked.
-const Entry* findEntry(const std::vector<Entry>& entries, const char* name, bool folder) {
-  std::vector<std::string> names;
-  for (const Entry& entry : entries) {
-    if (entry.folder == folder) names.push_back(entry.name);
-  }
-  const std::optional<std::string> chosen = hive::chooseName(names, name);
-  for (const Entry& entry : entries) {
-    if (chosen && entry.folder == folder && entry.name == *chosen) return &entry;
-  }
-  return nullptr;
-}
+  std::shared_ptr<VolumeHandle> volume_;
+  std::optional<TSK_INUM_T> inode_;
+  std::string shown_;
+  mutable std::optional<std::vector<Entry>> entries_;
+  mutable std::string failure_;
+};
 
 // What the volumes of an image gave, gathered as they are looked at.
 struct Findings {
@@ -168,35 +185,16 @@ struct Findings {
 // The hives of an NTFS volume: one for each Windows root that holds one.
 void findInVolume(const std::shared_ptr<VolumeHandle>& volume, const std::string& where,
                   std::vector<FoundHive>& hives, Findings& findings) {
-  std::string failure;
-  const auto root = listFolder(volume->fs, volume->fs->root_inum, failure);
-  bool found = false;
-  for (const auto& names : hive::softwareHivePaths(false)) {
-    if (!root) break;
-    const std::vector<Entry>* in = &*root;
-    std::optional<std::vector<Entry>> listing;
-    std::string path;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-      const bool last = i + 1 == names.size();
-      const Entry* at = findEntry(*in, names[i], !last);
-      if (!at) break;
-      path += "\\" + at->name;
-      if (last) {
-        // Opened once, where it is read: by the hive reader, through its folder.
-        found = true;
-        const std::string fileName = at->name;
-        hives.push_back({where + ": " + path,
-                         std::make_unique<NtfsFolder>(volume, std::move(*listing)), fileName});
-        break;
-      }
-      listing = listFolder(volume->fs, at->inode, failure);
-      if (!listing) break;
-      in = &*listing;
-    }
+  const NtfsFolder root(volume, volume->fs->root_inum, "");
+  hive::SoftwareHives found = hive::findSoftwareHives(root, false);
+  for (FoundHive& inside : found.hives) {
+    // Opened once, where it is read: by the hive reader, through its folder.
+    inside.location = where + ": " + inside.location;
+    hives.push_back(std::move(inside));
   }
-  if (found) return;
-  if (!failure.empty()) {
-    findings.damaged(where, failure);
+  if (!found.hives.empty()) return;
+  if (!found.failures.empty()) {
+    findings.damaged(where, found.failures.front());
   } else {
     findings.withoutWindows.push_back(where);
   }

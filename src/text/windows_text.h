@@ -20,5 +20,8 @@ std::string narrowToAnsi(const std::wstring& text);
 // A Windows error code in the system's own words, in the user's language, as
 // one line ("Access is denied."); empty when the system has no text for it.
 std::wstring systemErrorText(unsigned long error);
+// The same in UTF-8 without its full stop, and the code: "The network path was
+// not found (error 53)", as the console program's messages give it.
+std::string systemErrorLine(unsigned long error);
 
 }  // namespace text

@@ -387,9 +387,7 @@ class FakeSystem : public System {
   WriteStatus closeStatus;
   std::size_t writes = 0;
 
-  EntryLookup findEntry(const Argument&, const std::string&) override {
-    return std::optional<Argument>();
-  }
+  hive::SoftwareHives findSoftwareHives(const Argument&) override { return {}; }
   hive::Result<hive::Hive> openHive(const Argument&, hive::Logs) override {
     return hive::Error{hive::ErrorCode::cannotOpen, "no files here"};
   }
