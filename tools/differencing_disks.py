@@ -1,9 +1,9 @@
 """Differencing VHD and VHDX disks (Hyper-V snapshot links, .avhd/.avhdx), for
 the --image tests' fixtures: qemu writes dynamic bases but no differencing disk.
 
-Written from the published formats: Microsoft's "Virtual Hard Disk Image
-Format Specification" (October 2006) for VHD and [MS-VHDX] (v20180912) for
-VHDX, with libyal's libvhdi format notes as a second view.
+Written from the formats Microsoft publishes: its VHD image format document
+(October 2006) and [MS-VHDX] (v20180912), with libyal's libvhdi format notes
+as a second view.
 
     differencing_vhdx(path, parent_path, writes, **links) -> own DataWriteGuid
     differencing_vhd(path, parent_path, writes, **links)  -> own unique id
@@ -81,7 +81,7 @@ HAS_PARENT = 0x2
 IS_VIRTUAL_DISK, IS_REQUIRED = 0x2, 0x4
 CRC32C_POLYNOMIAL = 0x82F63B78  # Castagnoli 0x1EDC6F41, bits reflected
 
-# Virtual Hard Disk Image Format Specification constants.
+# The VHD format's constants: footer, dynamic header, parent locators.
 VHD_COOKIE = b"conectix"
 VHD_DYNAMIC_COOKIE = b"cxsparse"
 VHD_VERSION = 0x00010000
