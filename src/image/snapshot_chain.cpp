@@ -1,8 +1,5 @@
 #include "image/snapshot_chain.h"
 
-#include "handle/unique_handle.h"
-
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -11,7 +8,8 @@
 #include <type_traits>
 #include <utility>
 
-#include "text/text.h"
+#include "hive/file_source.h"
+#include "hive/windows_layout.h"
 
 namespace image {
 
@@ -38,18 +36,9 @@ std::vector<std::string> candidatesFor(const std::string& child, const std::stri
   if (hint[0] == '/') candidates.push_back(portable);
   sameName = portable.substr(portable.rfind('/') + 1);
   if (sameName.empty()) return candidates;
-  std::vector<std::string> matches;
-  if (const tamsket::UniqueListing listing{::opendir(folder.empty() ? "." : folder.c_str())}) {
-    while (const dirent* entry = ::readdir(listing.get())) {
-      if (text::equalsIgnoringAsciiCase(entry->d_name, sameName))
-        matches.emplace_back(entry->d_name);
-    }
-  }
-  // The exact name first, then the others in sorted order, so runs agree.
-  std::sort(matches.begin(), matches.end(), [&](const std::string& a, const std::string& b) {
-    return (a == sameName) != (b == sameName) ? a == sameName : a < b;
-  });
-  for (const std::string& match : matches) candidates.push_back(folder + match);
+  // Chosen as everywhere a folder is walked: the exact name, else the first sorted.
+  const std::vector<std::string> names = hive::folderAt(folder, folder)->names();
+  if (const auto chosen = hive::chooseName(names, sameName)) candidates.push_back(folder + *chosen);
   std::vector<std::string> unique;
   for (const std::string& candidate : candidates) {
     if (std::find(unique.begin(), unique.end(), candidate) == unique.end()) {
