@@ -221,9 +221,22 @@ void examineVolume(const std::shared_ptr<ImageHandle>& image, std::uint64_t offs
         {Failure::encrypted, where, where + " is encrypted with BitLocker; unlock it first"});
     return;
   }
-  TSK_FS_INFO* fs = tsk_fs_open_img(image->img, static_cast<TSK_OFF_T>(offset), TSK_FS_TYPE_DETECT);
+  // Each file system asked for by its own type, NTFS first: detecting any
+  // also tries YAFFS2, which reads a file beside the image (IMAGE-yaffs2.config)
+  // that nobody named.
+  constexpr TSK_FS_TYPE_ENUM kFileSystems[] = {TSK_FS_TYPE_NTFS_DETECT, TSK_FS_TYPE_FAT_DETECT,
+                                               TSK_FS_TYPE_EXT_DETECT,  TSK_FS_TYPE_HFS_DETECT,
+                                               TSK_FS_TYPE_APFS_DETECT, TSK_FS_TYPE_ISO9660_DETECT,
+                                               TSK_FS_TYPE_FFS_DETECT};
+  TSK_FS_INFO* fs = nullptr;
+  std::string reason;  // why it is not NTFS
+  for (const TSK_FS_TYPE_ENUM type : kFileSystems) {
+    fs = tsk_fs_open_img(image->img, static_cast<TSK_OFF_T>(offset), type);
+    if (fs) break;
+    const std::string why = takeTskError("no file system");
+    if (reason.empty()) reason = why;
+  }
   if (!fs) {
-    const std::string reason = takeTskError("no file system");
     if (hasOemId(boot, "NTFS    ")) {
       findings.damaged(where + " (NTFS)", reason);
     } else {

@@ -62,6 +62,9 @@ def cli(*args):
     written = [line for line in opens.splitlines()
                if WRITING.search(line) and '"/dev/' not in line]
     assert "openat(" in opens and not written, written
+    # Nor a file beside the image that nobody named (The Sleuth Kit's YAFFS2
+    # detection reads IMAGE-yaffs2.config).
+    assert "yaffs2" not in opens, [line for line in opens.splitlines() if "yaffs2" in line]
     return status, [json.loads(line) for line in out.decode().splitlines()], err
 
 
